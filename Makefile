@@ -1,0 +1,41 @@
+# lumora — common tasks.  `make demo` and `make test` do all the set-up.
+PYTHON ?= python3
+JOBS ?= 2
+BUILD ?= build/dev
+export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
+
+.PHONY: setup install demo test dev asan bench clean
+
+setup:
+	PYTHON=$(PYTHON) scripts/setup.sh
+
+install: setup
+	$(PYTHON) -m pip install -q --no-build-isolation .
+
+demo: install
+	$(PYTHON) -m lumora
+
+test: install
+	$(PYTHON) -m pytest -q tests
+
+# Development build: modules and Python files staged in $(BUILD)/stage.
+# Run tests against it with LUMORA_STAGE=$(BUILD)/stage pytest tests/...
+dev:
+	cmake -S . -B $(BUILD) -DLUMORA_WERROR=ON -DPython_EXECUTABLE=$$($(PYTHON) -c 'import sys; print(sys.executable)') >/dev/null
+	cmake --build $(BUILD)
+
+# The whole suite with AddressSanitizer and UBSan.
+ASAN_LIBS = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
+asan: setup
+	cmake -S . -B build/asan -DLUMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$$($(PYTHON) -c 'import sys; print(sys.executable)') >/dev/null
+	cmake --build build/asan
+	LUMORA_STAGE=build/asan/stage LD_PRELOAD=$(ASAN_LIBS) \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:halt_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc $(PYTHON) -m pytest -q -p no:cacheprovider tests
+
+bench: install
+	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done
+
+clean:
+	rm -rf build

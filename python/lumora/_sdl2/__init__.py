@@ -1,0 +1,1 @@
+"""Thin bindings of SDL itself."""

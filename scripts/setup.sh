@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing lumora needs; safe to run again.
+#   system: SDL2 and its satellites, libpng, a compiler, Xvfb, a free font
+#   Python: the build backend and the test tools
+set -euo pipefail
+
+PYTHON=${PYTHON:-python3}
+APT_PACKAGES=(
+  build-essential pkg-config cmake
+  libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev libsdl2-mixer-dev libpng-dev
+  fonts-freefont-ttf xvfb xauth
+)
+
+missing=()
+for p in "${APT_PACKAGES[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis)
+if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis" 2>/dev/null; then
+  echo "setup: installing ${PIP_PACKAGES[*]}"
+  "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
+fi
