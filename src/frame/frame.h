@@ -189,6 +189,19 @@ struct lm_buffer {
 
 // ---------------------------------------------------------------------------
 // base ("lumora.base._LUMORA_C_API")
+//
+// Number converters (2-9, 24-26) return non-zero on success and 0 on
+// failure, never leaving an exception set; the caller raises its own
+// message.  Integer slots accept int, bool, objects with __index__ and
+// finite floats (truncated toward zero) whose value fits the C type; float
+// slots accept whatever float() accepts (reals with __float__ or __index__).
+// Sequence slots (3, 6, 9, 25) take item i of any sequence; pair slots (4, 7,
+// 26) a two-item sequence.
+// Slot 10 imports the named module ("lumora.time") and calls its
+// _internal_mod_init(); slot 11 calls _internal_mod_quit().
+// Slot 20 replaces the default window; a previous, different window is
+// destroyed.  Slot 22 holds a strong reference to the surface object it is
+// given and drops the previous one.  lumora.base.quit() clears both.
 // ---------------------------------------------------------------------------
 enum {
     LM_BASE_SDL_ERROR = 0,             // PyObject* exception type
