@@ -16,7 +16,7 @@ demo: install
 	$(PYTHON) -m lumora
 
 test: install
-	$(PYTHON) -m pytest -q tests
+	xvfb-run -a $(PYTHON) -m pytest -q tests
 
 # Development build: modules and Python files staged in $(BUILD)/stage.
 # Run tests against it with LUMORA_STAGE=$(BUILD)/stage pytest tests/...
