@@ -463,7 +463,12 @@ static inline int lmStream_Release(SDL_RWops *rw)
 // ---------------------------------------------------------------------------
 // Tables of later modules: indices only; their users add typed callers.
 // ---------------------------------------------------------------------------
-enum { LM_FONT_TYPE = 0, LM_FONT_NEW = 1, LM_FONT_NUMSLOTS = 2 };
+enum {
+    LM_FONT_TYPE = 0,
+    LM_FONT_NEW = 1,        // PyObject* (TTF_Font*): a Font owning the handle
+    LM_FONT_INIT_FLAG = 2,  // int*: non-zero while the font engine runs
+    LM_FONT_NUMSLOTS = 3
+};
 enum { LM_JOYSTICK_TYPE = 0, LM_JOYSTICK_NEW = 1, LM_JOYSTICK_NUMSLOTS = 2 };
 enum {
     LM_VIEWSHIM_TYPE = 0,

@@ -1,0 +1,156 @@
+"""Shape drawing on a 1920x1080 32-bit surface against Pillow's ImageDraw.
+
+    python3 bench/bench_draw.py            (LUMORA_STAGE=<build>/stage honoured)
+
+Each case draws the same shape (same bounding box, width and colour) with
+lumora.draw on a 32-bit surface and with PIL.ImageDraw on an RGBA image of
+the same size, and prints the best-of-N time per call and the ratio
+lumora / Pillow (below 1 means lumora is faster).  Pillow has no
+anti-aliased line, so the anti-aliased lines are set against its plain
+line of the same ends.  When the system's SDL2_gfx library is installed
+its primitives are timed through ctypes as a third column.
+"""
+import ctypes
+import ctypes.util
+import math
+import os
+import sys
+import time
+
+os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+_stage = os.environ.get("LUMORA_STAGE")
+if _stage:
+    sys.path.insert(0, os.path.abspath(_stage))
+
+import lumora  # noqa: E402
+import lumora.draw as draw  # noqa: E402
+
+try:
+    from PIL import Image, ImageDraw
+except ImportError:  # pragma: no cover - the bench needs its peer
+    sys.exit("Pillow is required: pip install Pillow")
+
+W, H = 1920, 1080
+COLOR = (200, 120, 40, 255)
+CX, CY = W // 2, H // 2
+
+
+def best(fn, repeat=7, number=None):
+    if number is None:
+        # Aim at roughly 20 ms per timing.
+        t0 = time.perf_counter()
+        fn()
+        one = max(time.perf_counter() - t0, 1e-7)
+        number = max(1, min(2000, int(0.02 / one)))
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        for _ in range(number):
+            fn()
+        times.append((time.perf_counter() - t0) / number)
+    return min(times)
+
+
+def star(n, r_out, r_in):
+    pts = []
+    for i in range(2 * n):
+        r = r_out if i % 2 == 0 else r_in
+        a = math.pi * i / n
+        pts.append((int(CX + r * math.cos(a)), int(CY + r * math.sin(a))))
+    return pts
+
+
+def gfx_library():
+    for name in ("SDL2_gfx-1.0", "SDL2_gfx"):
+        path = ctypes.util.find_library(name)
+        if path:
+            try:
+                return ctypes.CDLL(path)
+            except OSError:
+                pass
+    return None
+
+
+def main():
+    surf = lumora.Surface((W, H), 0, 32)
+    img = Image.new("RGBA", (W, H))
+    pil = ImageDraw.Draw(img)
+    box = (CX - 400, CY - 400, 800, 800)
+    ebox = (CX - 600, CY - 350, 1200, 700)
+    pbox = lambda b: (b[0], b[1], b[0] + b[2] - 1, b[1] + b[3] - 1)  # noqa
+    poly = star(9, 500, 200)
+    rbox = (200, 150, 1500, 800)
+
+    cases = [
+        ("filled circle r=400", True,
+         lambda: draw.circle(surf, COLOR, (CX, CY), 400),
+         lambda: pil.ellipse(pbox(box), fill=COLOR)),
+        ("circle outline w=1", False,
+         lambda: draw.circle(surf, COLOR, (CX, CY), 400, 1),
+         lambda: pil.ellipse(pbox(box), outline=COLOR, width=1)),
+        ("circle outline w=10", False,
+         lambda: draw.circle(surf, COLOR, (CX, CY), 400, 10),
+         lambda: pil.ellipse(pbox(box), outline=COLOR, width=10)),
+        ("filled ellipse 1200x700", True,
+         lambda: draw.ellipse(surf, COLOR, ebox),
+         lambda: pil.ellipse(pbox(ebox), fill=COLOR)),
+        ("ellipse outline w=1", False,
+         lambda: draw.ellipse(surf, COLOR, ebox, 1),
+         lambda: pil.ellipse(pbox(ebox), outline=COLOR, width=1)),
+        ("ellipse outline w=10", False,
+         lambda: draw.ellipse(surf, COLOR, ebox, 10),
+         lambda: pil.ellipse(pbox(ebox), outline=COLOR, width=10)),
+        ("filled polygon (18-point star)", True,
+         lambda: draw.polygon(surf, COLOR, poly),
+         lambda: pil.polygon(poly, fill=COLOR)),
+        ("polygon outline w=1", False,
+         lambda: draw.polygon(surf, COLOR, poly, 1),
+         lambda: pil.polygon(poly, outline=COLOR, width=1)),
+        ("thick line w=15", False,
+         lambda: draw.line(surf, COLOR, (100, 100), (1800, 950), 15),
+         lambda: pil.line([(100, 100), (1800, 950)], fill=COLOR, width=15)),
+        ("thick line w=15 steep", False,
+         lambda: draw.line(surf, COLOR, (300, 20), (700, 1060), 15),
+         lambda: pil.line([(300, 20), (700, 1060)], fill=COLOR, width=15)),
+        ("aaline (vs plain line)", False,
+         lambda: draw.aaline(surf, COLOR, (100.3, 100.6), (1800.2, 950.1)),
+         lambda: pil.line([(100, 100), (1800, 950)], fill=COLOR, width=1)),
+        ("aalines 50 segments", False,
+         lambda: draw.aalines(surf, COLOR, False, zigzag_f),
+         lambda: pil.line(zigzag, fill=COLOR, width=1)),
+        ("filled rect 1500x800", True,
+         lambda: draw.rect(surf, COLOR, rbox),
+         lambda: pil.rectangle(pbox(rbox), fill=COLOR)),
+        ("rect outline w=5", False,
+         lambda: draw.rect(surf, COLOR, rbox, 5),
+         lambda: pil.rectangle(pbox(rbox), outline=COLOR, width=5)),
+        ("rounded rect r=60 filled", True,
+         lambda: draw.rect(surf, COLOR, rbox, 0, 60),
+         lambda: pil.rounded_rectangle(pbox(rbox), 60, fill=COLOR)),
+        ("rounded rect r=60 w=5", False,
+         lambda: draw.rect(surf, COLOR, rbox, 5, 60),
+         lambda: pil.rounded_rectangle(pbox(rbox), 60, outline=COLOR,
+                                       width=5)),
+    ]
+
+    gfx = gfx_library()
+    if gfx:
+        print("SDL2_gfx found: timed as a third column")
+    print("%-32s %12s %12s %8s" % ("case", "lumora", "Pillow", "ratio"))
+    worst = {True: 0.0, False: 0.0}
+    for name, filled, ours, theirs in cases:
+        t_ours = best(ours)
+        t_pil = best(theirs)
+        ratio = t_ours / t_pil
+        worst[filled] = max(worst[filled], ratio)
+        print("%-32s %10.1fus %10.1fus %8.2f"
+              % (name, t_ours * 1e6, t_pil * 1e6, ratio))
+    print("worst ratio: filled %.2f (goal 0.5), outlines/lines %.2f (goal 1.0)"
+          % (worst[True], worst[False]))
+
+
+zigzag = [(40 + i * 36, 100 + (i % 2) * 800) for i in range(51)]
+zigzag_f = [(x + 0.3, y + 0.6) for x, y in zigzag]
+
+if __name__ == "__main__":
+    main()

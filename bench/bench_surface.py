@@ -1,0 +1,150 @@
+"""Surface fill and blit speed against numpy and SDL2's own routines.
+
+Runs as a plain script; LUMORA_STAGE=<build>/stage benchmarks a development
+build.  Every case works on 1920x1080 32-bit pixels; the numpy peers work on
+preallocated arrays of the same size, the SDL peers call SDL_FillRect and
+SDL_UpperBlit through ctypes on surfaces of the same formats.  Ratios are
+lumora time / peer time (below 1 means lumora is faster).
+"""
+import ctypes
+import os
+import sys
+import time
+
+_stage = os.environ.get("LUMORA_STAGE")
+if _stage:
+    sys.path.insert(0, os.path.abspath(_stage))
+
+import numpy as np  # noqa: E402
+
+import lumora  # noqa: E402
+from lumora import Surface  # noqa: E402
+
+W, H = 1920, 1080
+SRCALPHA = 0x10000
+XRGB8888 = 0x16161804
+ARGB8888 = 0x16362004
+
+sdl = ctypes.CDLL("libSDL2-2.0.so.0")
+sdl.SDL_CreateRGBSurfaceWithFormat.restype = ctypes.c_void_p
+sdl.SDL_CreateRGBSurfaceWithFormat.argtypes = [
+    ctypes.c_uint32, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_uint32]
+sdl.SDL_FillRect.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32]
+sdl.SDL_UpperBlit.argtypes = [ctypes.c_void_p, ctypes.c_void_p,
+                              ctypes.c_void_p, ctypes.c_void_p]
+sdl.SDL_SetColorKey.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_uint32]
+sdl.SDL_SetSurfaceBlendMode.argtypes = [ctypes.c_void_p, ctypes.c_int]
+sdl.SDL_FreeSurface.argtypes = [ctypes.c_void_p]
+
+
+class _Surf(ctypes.Structure):
+    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
+                ("w", ctypes.c_int), ("h", ctypes.c_int),
+                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p)]
+
+
+def sdl_surface(fmt, values):
+    s = sdl.SDL_CreateRGBSurfaceWithFormat(0, W, H, 32, fmt)
+    raw = _Surf.from_address(s)
+    assert raw.pitch == W * 4
+    ctypes.memmove(raw.pixels, values.ctypes.data, W * H * 4)
+    return s
+
+
+def lumora_surface(flags, values):
+    s = Surface((W, H), flags)
+    s.lock()
+    raw = _Surf.from_address(ctypes.c_void_p.from_address(
+        id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value)
+    ctypes.memmove(raw.pixels, values.ctypes.data, W * H * 4)
+    s.unlock()
+    return s
+
+
+def best(fn, repeat=15):
+    fn()
+    times = []
+    for _ in range(repeat):
+        t = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t)
+    return min(times)
+
+
+def report(name, ours, peers):
+    cols = "  ".join("%s %7.2f ms (x%.2f)" % (n, t * 1e3, ours / t)
+                     for n, t in peers)
+    print("%-18s lumora %7.2f ms   %s" % (name, ours * 1e3, cols))
+
+
+def main():
+    rng = np.random.default_rng(7)
+    src_x = (rng.integers(0, 2 ** 24, (H, W), dtype=np.uint32))
+    dst_x = (rng.integers(0, 2 ** 24, (H, W), dtype=np.uint32))
+    src_a = rng.integers(0, 2 ** 32, (H, W), dtype=np.uint32)
+    key = int(src_x[0, 0])
+    src_x[::3, ::2] = key            # a third of the pixels are keyed
+
+    print("surface benchmark, %dx%d 32-bit; ratio = lumora / peer" % (W, H))
+
+    # -- fill -------------------------------------------------------------
+    ls = lumora_surface(0, dst_x)
+    arr = dst_x.copy()
+    ss = sdl_surface(XRGB8888, dst_x)
+    report("fill",
+           best(lambda: ls.fill((10, 20, 30))),
+           [("numpy", best(lambda: arr.fill(0x0A141E))),
+            ("SDL", best(lambda: sdl.SDL_FillRect(ss, None, 0x0A141E)))])
+
+    # -- opaque blit ------------------------------------------------------
+    lsrc = lumora_surface(0, src_x)
+    ssrc = sdl_surface(XRGB8888, src_x)
+    a_src = src_x.copy()
+    report("blit opaque",
+           best(lambda: ls.blit(lsrc, (0, 0))),
+           [("numpy", best(lambda: np.copyto(arr, a_src))),
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))])
+
+    # -- colour-key blit --------------------------------------------------
+    lsrc.set_colorkey(key)
+    sdl.SDL_SetColorKey(ssrc, 1, key)
+    where = np.empty((H, W), bool)
+
+    def np_key():
+        np.not_equal(a_src, key, out=where)
+        np.copyto(arr, a_src, where=where)
+
+    report("blit colorkey",
+           best(lambda: ls.blit(lsrc, (0, 0))),
+           [("numpy", best(np_key)),
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))])
+
+    # -- per-pixel alpha blit, ARGB onto XRGB ------------------------------
+    lasrc = lumora_surface(SRCALPHA, src_a)
+    sasrc = sdl_surface(ARGB8888, src_a)
+    sdl.SDL_SetSurfaceBlendMode(sasrc, 1)
+    s8 = src_a.view(np.uint8).reshape(H, W, 4)
+    d8 = arr.view(np.uint8).reshape(H, W, 4)
+    alpha = s8[:, :, 3:4].astype(np.int32)
+    sc = s8[:, :, :3].astype(np.int32)
+    work = np.empty((H, W, 3), np.int32)
+
+    def np_alpha():
+        # d + ((s - d) * a) / 255, truncating like C.
+        np.subtract(sc, d8[:, :, :3], out=work)
+        np.multiply(work, alpha, out=work)
+        np.true_divide(work, 255, out=work, casting="unsafe")
+        np.add(work, d8[:, :, :3], out=work)
+        d8[:, :, :3] = work
+
+    report("blit pixel alpha",
+           best(lambda: ls.blit(lasrc, (0, 0))),
+           [("numpy", best(np_alpha, 5)),
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(sasrc, None, ss, None)))])
+
+    for s in (ss, ssrc, sasrc):
+        sdl.SDL_FreeSurface(s)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,740 @@
+// lumora.draw: lines, circles, ellipses, arcs, polygons and rectangles
+// written straight into a surface's pixels.
+//
+// Each function parses and checks its arguments, maps the colour, locks the
+// surface through pinguard, runs a kernel from raster.cpp that records the
+// box of what it wrote, unlocks, and returns that box as a Rect (or an
+// empty Rect at a fallback position when nothing was written).  The
+// interpreter lock is held throughout.
+
+#include "frame.h"
+#include "raster.h"
+
+#include <algorithm>
+#include <cmath>
+
+using lmdraw::Canvas;
+using lmdraw::DrawnBox;
+using lmdraw::Ink;
+
+namespace {
+
+// Points are stored as C ints in the Python allocator; beyond this count
+// the byte size is no longer representable everywhere.
+constexpr Py_ssize_t kMaxPoints = 536870912;  // 2^29
+
+PyObject *empty_rect(int64_t x, int64_t y)
+{
+    return lmRect_FromInts(lm::sat_int((double)x), lm::sat_int((double)y), 0,
+                           0);
+}
+
+PyObject *box_rect(const DrawnBox &b, int64_t px, int64_t py)
+{
+    if (b.empty())
+        return empty_rect(px, py);
+    return lmRect_FromInts(b.min_x, b.min_y, b.max_x - b.min_x + 1,
+                           b.max_y - b.min_y + 1);
+}
+
+// Surface pointer and a drawable pixel size, or null with the error set.
+SDL_Surface *drawable(PyObject *surfobj)
+{
+    SDL_Surface *surf = lmSurface_AsSurface(surfobj);
+    if (!surf) {
+        PyErr_SetString(lmExc_SDLError, "display Surface quit");
+        return nullptr;
+    }
+    int bpp = surf->format->BytesPerPixel;
+    if (bpp < 1 || bpp > 4) {
+        PyErr_Format(PyExc_ValueError,
+                     "unsupported surface bit depth (%d) for drawing", bpp);
+        return nullptr;
+    }
+    return surf;
+}
+
+// An int is already a mapped pixel value: its low 32 bits are used as they
+// stand, so 0xFFRRGGBB from map_rgb works where long is 32 bits too.
+bool color_value(PyObject *colorobj, SDL_Surface *surf, Uint32 *out)
+{
+    if (PyLong_Check(colorobj)) {
+        unsigned long v = PyLong_AsUnsignedLongMask(colorobj);
+        if (v == (unsigned long)-1 && PyErr_Occurred())
+            return false;
+        *out = (Uint32)v;
+        return true;
+    }
+    Uint8 rgba[4];
+    if (!lmColor_ParseArg(colorobj, rgba))
+        return false;
+    *out = SDL_MapRGBA(surf->format, rgba[0], rgba[1], rgba[2], rgba[3]);
+    return true;
+}
+
+bool lock(PyObject *surfobj)
+{
+    if (!lmSurface_Lock(surfobj)) {
+        PyErr_SetString(PyExc_RuntimeError, "error locking surface");
+        return false;
+    }
+    return true;
+}
+
+bool unlock(PyObject *surfobj)
+{
+    if (!lmSurface_Unlock(surfobj)) {
+        PyErr_SetString(PyExc_RuntimeError, "error unlocking surface");
+        return false;
+    }
+    return true;
+}
+
+// A position: two ints, or two numbers beyond the int range, which are
+// saturated.  *finite is false when either coordinate is NaN or infinite
+// (the caller then draws nothing).
+bool int_pair(PyObject *o, int64_t *x, int64_t *y, bool *finite)
+{
+    int ix, iy;
+    if (lm_TwoIntsFromObj(o, &ix, &iy)) {
+        *x = ix;
+        *y = iy;
+        return true;
+    }
+    double dx, dy;
+    if (!lm_TwoDoublesFromObj(o, &dx, &dy))
+        return false;
+    if (!std::isfinite(dx) || !std::isfinite(dy))
+        *finite = false;
+    *x = lm::sat_int(dx);
+    *y = lm::sat_int(dy);
+    return true;
+}
+
+bool int_value(PyObject *o, int64_t *v, bool *finite)
+{
+    int iv;
+    if (lm_IntFromObj(o, &iv)) {
+        *v = iv;
+        return true;
+    }
+    double d;
+    if (!lm_DoubleFromObj(o, &d))
+        return false;
+    if (!std::isfinite(d))
+        *finite = false;
+    *v = lm::sat_int(d);
+    return true;
+}
+
+// Converted point lists, freed on every path.
+template <typename T> struct PointArrays {
+    T *xs = nullptr, *ys = nullptr;
+    size_t n = 0;
+    bool finite = true;
+    PointArrays() = default;
+    PointArrays(const PointArrays &) = delete;
+    PointArrays &operator=(const PointArrays &) = delete;
+    ~PointArrays()
+    {
+        PyMem_Free(xs);
+        PyMem_Free(ys);
+    }
+    bool alloc(size_t count, const char *nomem)
+    {
+        size_t bytes;
+        if (count >= (size_t)kMaxPoints ||
+            !lm::checked_mul(count, sizeof(T), &bytes)) {
+            PyErr_SetString(PyExc_MemoryError, nomem);
+            return false;
+        }
+        xs = static_cast<T *>(PyMem_Malloc(bytes ? bytes : 1));
+        ys = static_cast<T *>(PyMem_Malloc(bytes ? bytes : 1));
+        if (!xs || !ys) {
+            PyErr_SetString(PyExc_MemoryError, nomem);
+            return false;
+        }
+        n = count;
+        return true;
+    }
+};
+typedef PointArrays<int64_t> IntPoints;
+typedef PointArrays<float> FloatPoints;
+
+// Checks the sequence and its length, returns the length or -1.
+Py_ssize_t points_length(PyObject *points, Py_ssize_t minimum,
+                         const char *too_few)
+{
+    if (!PySequence_Check(points)) {
+        PyErr_SetString(PyExc_TypeError,
+                        "points argument must be a sequence of number pairs");
+        return -1;
+    }
+    Py_ssize_t n = PySequence_Size(points);
+    if (n < 0)
+        return -1;
+    if (n < minimum) {
+        PyErr_SetString(PyExc_ValueError, too_few);
+        return -1;
+    }
+    return n;
+}
+
+bool read_int_points(PyObject *points, Py_ssize_t minimum, const char *too_few,
+                     const char *nomem, IntPoints &out)
+{
+    Py_ssize_t n = points_length(points, minimum, too_few);
+    if (n < 0)
+        return false;
+    if (!out.alloc((size_t)n, nomem))
+        return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        lm::Ref item(PySequence_GetItem(points, i));
+        int64_t x = 0, y = 0;
+        if (!item || !int_pair(item.get(), &x, &y, &out.finite)) {
+            PyErr_SetString(PyExc_TypeError, "points must be number pairs");
+            return false;
+        }
+        out.xs[i] = x;
+        out.ys[i] = y;
+    }
+    return true;
+}
+
+bool read_float_points(PyObject *points, const char *nomem, FloatPoints &out)
+{
+    Py_ssize_t n = points_length(points, 2,
+                                 "points argument must contain 2 or more points");
+    if (n < 0)
+        return false;
+    if (!out.alloc((size_t)n, nomem))
+        return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        lm::Ref item(PySequence_GetItem(points, i));
+        float x, y;
+        if (!item || !lm_TwoFloatsFromObj(item.get(), &x, &y)) {
+            PyErr_SetString(PyExc_TypeError, "points must be number pairs");
+            return false;
+        }
+        out.xs[i] = x;
+        out.ys[i] = y;
+    }
+    return true;
+}
+
+int64_t float_fallback(float v) { return lm::sat_int((double)v); }
+
+// The rect argument, coerced; for a Rect object the pointer is the
+// object's own storage.
+SDL_Rect *rect_arg(PyObject *o, SDL_Rect *scratch)
+{
+    const SDL_Rect *r = lmRect_Coerce(o, scratch);
+    if (!r) {
+        PyErr_SetString(PyExc_TypeError, "rect argument is invalid");
+        return nullptr;
+    }
+    return const_cast<SDL_Rect *>(r);
+}
+
+const char *const kBlendWarning =
+    "blend=False will be deprecated in lumora 2.2 and will default to True";
+
+// ---------------------------------------------------------------------------
+PyObject *draw_aaline(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "start_pos", "end_pos",
+                                "blend", nullptr};
+    PyObject *surfobj, *colorobj, *start, *end;
+    int blend = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &start, &end, &blend))
+        return nullptr;
+    if (!blend && PyErr_WarnEx(PyExc_DeprecationWarning, kBlendWarning, 1) == -1)
+        return nullptr;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    float sx, sy, ex, ey;
+    if (!lm_TwoFloatsFromObj(start, &sx, &sy)) {
+        PyErr_SetString(PyExc_TypeError, "invalid start_pos argument");
+        return nullptr;
+    }
+    if (!lm_TwoFloatsFromObj(end, &ex, &ey)) {
+        PyErr_SetString(PyExc_TypeError, "invalid end_pos argument");
+        return nullptr;
+    }
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    lmdraw::smooth_segment(lmdraw::canvas_of(surf), color, blend != 0, sx, sy,
+                           ex, ey, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, float_fallback(sx), float_fallback(sy));
+}
+
+PyObject *draw_line(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "start_pos", "end_pos",
+                                "width", nullptr};
+    PyObject *surfobj, *colorobj, *start, *end;
+    int width = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &start, &end, &width))
+        return nullptr;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    int64_t x1, y1, x2, y2;
+    bool finite = true;
+    if (!int_pair(start, &x1, &y1, &finite)) {
+        PyErr_SetString(PyExc_TypeError, "invalid start_pos argument");
+        return nullptr;
+    }
+    if (!int_pair(end, &x2, &y2, &finite)) {
+        PyErr_SetString(PyExc_TypeError, "invalid end_pos argument");
+        return nullptr;
+    }
+    if (width < 1 || !finite)
+        return empty_rect(x1, y1);
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    lmdraw::thick_segment(c, lmdraw::ink_of(c, color), x1, y1, x2, y2, width,
+                          box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, x1, y1);
+}
+
+PyObject *draw_aalines(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "closed", "points",
+                                "blend", nullptr};
+    PyObject *surfobj, *colorobj, *points;
+    int closed, blend = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OpO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &closed, &points,
+                                     &blend))
+        return nullptr;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    if (!blend && PyErr_WarnEx(PyExc_DeprecationWarning, kBlendWarning, 1) == -1)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    FloatPoints pts;
+    if (!read_float_points(points, "cannot allocate memory to draw aalines",
+                           pts))
+        return nullptr;
+    const float *xs = pts.xs, *ys = pts.ys;
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    for (size_t i = 1; i < pts.n; ++i)
+        lmdraw::smooth_segment(c, color, blend != 0, xs[i - 1], ys[i - 1],
+                               xs[i], ys[i], box);
+    if (closed && pts.n > 2)
+        lmdraw::smooth_segment(c, color, blend != 0, xs[pts.n - 1],
+                               ys[pts.n - 1], xs[0], ys[0], box);
+    int64_t fx = float_fallback(xs[0]), fy = float_fallback(ys[0]);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, fx, fy);
+}
+
+PyObject *draw_lines(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "closed", "points",
+                                "width", nullptr};
+    PyObject *surfobj, *colorobj, *points;
+    int closed, width = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OpO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &closed, &points,
+                                     &width))
+        return nullptr;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    IntPoints pts;
+    if (!read_int_points(points, 2,
+                         "points argument must contain 2 or more points",
+                         "cannot allocate memory to draw lines", pts))
+        return nullptr;
+    const int64_t *xs = pts.xs, *ys = pts.ys;
+    if (width < 1 || !pts.finite)
+        return empty_rect(xs[0], ys[0]);
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    Ink ink = lmdraw::ink_of(c, color);
+    for (size_t i = 1; i < pts.n; ++i)
+        lmdraw::thick_segment(c, ink, xs[i - 1], ys[i - 1], xs[i], ys[i],
+                              width, box);
+    if (closed && pts.n > 2)
+        lmdraw::thick_segment(c, ink, xs[pts.n - 1], ys[pts.n - 1], xs[0],
+                              ys[0], width, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, xs[0], ys[0]);
+}
+
+PyObject *draw_ellipse(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "rect", "width", nullptr};
+    PyObject *surfobj, *colorobj, *rectobj;
+    int width = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &rectobj, &width))
+        return nullptr;
+    SDL_Rect scratch;
+    SDL_Rect *r = rect_arg(rectobj, &scratch);
+    if (!r)
+        return nullptr;
+    const int64_t x = r->x, y = r->y, w = r->w, h = r->h;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    // A non-positive size has no inside to fill.
+    if (width < 0 || w <= 0 || h <= 0)
+        return empty_rect(x, y);
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    lmdraw::ellipse(c, lmdraw::ink_of(c, color), x, y, w, h, width, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, x, y);
+}
+
+PyObject *draw_arc(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "rect", "start_angle",
+                                "stop_angle", "width", nullptr};
+    PyObject *surfobj, *colorobj, *rectobj;
+    double a0, a1;
+    int width = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOdd|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &rectobj, &a0, &a1,
+                                     &width))
+        return nullptr;
+    SDL_Rect scratch;
+    SDL_Rect *r = rect_arg(rectobj, &scratch);
+    if (!r)
+        return nullptr;
+    const int64_t x = r->x, y = r->y, w = r->w, h = r->h;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    if (width < 0)
+        return empty_rect(x, y);
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    lmdraw::arc(c, lmdraw::ink_of(c, color), x, y, w, h, a0, a1, width, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, x, y);
+}
+
+PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "center", "radius",
+                                "width", "draw_top_right", "draw_top_left",
+                                "draw_bottom_left", "draw_bottom_right",
+                                nullptr};
+    PyObject *surfobj, *colorobj, *center, *radiusobj;
+    int width = 0, tr = 0, tl = 0, bl = 0, br = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|iiiii",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &center, &radiusobj,
+                                     &width, &tr, &tl, &bl, &br))
+        return nullptr;
+    int64_t x0, y0, r;
+    bool finite = true;
+    if (!int_pair(center, &x0, &y0, &finite)) {
+        PyErr_SetString(PyExc_TypeError,
+                        "center argument must be a pair of numbers");
+        return nullptr;
+    }
+    if (!int_value(radiusobj, &r, &finite)) {
+        PyErr_SetString(PyExc_TypeError, "radius argument must be a number");
+        return nullptr;
+    }
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    if (r < 1 || width < 0 || !finite)
+        return empty_rect(x0, y0);
+    int64_t w = std::min<int64_t>(width, r);
+    const SDL_Rect &cl = surf->clip_rect;
+    if (x0 > (int64_t)cl.x + cl.w + r || x0 < (int64_t)cl.x - r ||
+        y0 > (int64_t)cl.y + cl.h + r || y0 < (int64_t)cl.y - r)
+        return empty_rect(x0, y0);
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    Ink ink = lmdraw::ink_of(c, color);
+    if (tr || tl || bl || br)
+        lmdraw::quarter_rings(c, ink, x0, y0, r, w, tr, tl, bl, br, box);
+    else
+        lmdraw::circle(c, ink, x0, y0, r, w, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, x0, y0);
+}
+
+PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "points", "width", nullptr};
+    PyObject *surfobj, *colorobj, *points;
+    int width = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|i",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &points, &width))
+        return nullptr;
+    if (width) {
+        lm::Ref largs(Py_BuildValue("(OOiOi)", surfobj, colorobj, 1, points,
+                                    width));
+        if (!largs)
+            return nullptr;
+        return draw_lines(self, largs.get(), nullptr);
+    }
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    IntPoints pts;
+    if (!read_int_points(points, 3,
+                         "points argument must contain more than 2 points",
+                         "cannot allocate memory to draw polygon", pts))
+        return nullptr;
+    const int64_t *xs = pts.xs, *ys = pts.ys;
+    if (!pts.finite)
+        return empty_rect(xs[0], ys[0]);
+    size_t sbytes = 0;
+    bool fits = lm::checked_mul(pts.n, lmdraw::polygon_scratch_bytes(1), &sbytes);
+    lm::MemBuf<unsigned char> scratch(fits ? sbytes : 0);
+    if (!scratch) {
+        PyErr_SetString(PyExc_MemoryError,
+                        "cannot allocate memory to draw polygon");
+        return nullptr;
+    }
+    if (!lock(surfobj))
+        return nullptr;
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    lmdraw::scanline_polygon(c, lmdraw::ink_of(c, color), xs, ys, pts.n,
+                             scratch.get(), box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, xs[0], ys[0]);
+}
+
+PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *kws[] = {"surface", "color", "rect", "width",
+                                "border_radius", "border_top_left_radius",
+                                "border_top_right_radius",
+                                "border_bottom_left_radius",
+                                "border_bottom_right_radius", nullptr};
+    PyObject *surfobj, *colorobj, *rectobj;
+    int width = 0, radius = 0, tl = -1, tr = -1, bl = -1, br = -1;
+    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|iiiiii",
+                                     const_cast<char **>(kws), &lmSurface_Type,
+                                     &surfobj, &colorobj, &rectobj, &width,
+                                     &radius, &tl, &tr, &bl, &br))
+        return nullptr;
+    SDL_Rect scratch;
+    SDL_Rect *r = rect_arg(rectobj, &scratch);
+    if (!r)
+        return nullptr;
+    int64_t x = r->x, y = r->y, w = r->w, h = r->h;
+    SDL_Surface *surf = drawable(surfobj);
+    if (!surf)
+        return nullptr;
+    Uint32 color;
+    if (!color_value(colorobj, surf, &color))
+        return nullptr;
+    if (width < 0)
+        return empty_rect(x, y);
+
+    const bool plain = (radius < 1 && tl < 1 && tr < 1 && bl < 1 && br < 1) ||
+                       std::abs(w) < 2 || std::abs(h) < 2;
+    if (plain) {
+        // Intersection with the clip rectangle in 64 bits: x + w may not
+        // fit an int.
+        const SDL_Rect &cl = surf->clip_rect;
+        int64_t ax = std::max<int64_t>(x, cl.x), ay = std::max<int64_t>(y, cl.y);
+        int64_t bx = std::min<int64_t>(x + w, (int64_t)cl.x + cl.w);
+        int64_t by = std::min<int64_t>(y + h, (int64_t)cl.y + cl.h);
+        if (w <= 0 || h <= 0 || bx <= ax || by <= ay)
+            return empty_rect(x, y);
+        SDL_Rect clipped = {(int)ax, (int)ay, (int)(bx - ax), (int)(by - ay)};
+        if (width > 0 && 2 * (int64_t)width < clipped.w &&
+            2 * (int64_t)width < clipped.h) {
+            if (!lock(surfobj))
+                return nullptr;
+            Canvas c = lmdraw::canvas_of(surf);
+            lmdraw::frame_rect(c, lmdraw::ink_of(c, color), x, y, x + w - 1,
+                               y + h - 1, width);
+            if (!unlock(surfobj))
+                return nullptr;
+        }
+        else {
+            const bool sub = ((lmSurfaceObject *)surfobj)->subsurface != nullptr;
+            if (sub)
+                lmSurface_Prep(surfobj);
+            if (!lock(surfobj)) {
+                if (sub)
+                    lmSurface_Unprep(surfobj);
+                return nullptr;
+            }
+            int rc = SDL_FillRect(surf, &clipped, color);
+            bool ok = unlock(surfobj);
+            if (sub)
+                lmSurface_Unprep(surfobj);
+            if (!ok)
+                return nullptr;
+            if (rc != 0)
+                return lm_RaiseSDLError();
+        }
+        return lmRect_FromSDL(&clipped);
+    }
+
+    if (!lock(surfobj))
+        return nullptr;
+    if (w < 0) {
+        x += w;
+        w = -w;
+    }
+    if (h < 0) {
+        y += h;
+        h = -h;
+    }
+    // The caller's Rect is left normalised.
+    r->x = lm::sat_int((double)x);
+    r->y = lm::sat_int((double)y);
+    r->w = lm::sat_int((double)w);
+    r->h = lm::sat_int((double)h);
+    int64_t wd = width;
+    // A border wider than half the smaller side fills the rectangle.
+    if (wd > w / 2 || wd > h / 2)
+        wd = std::min(w / 2, h / 2);
+    alignas(16) unsigned char pscratch[8 * 64];
+    DrawnBox box;
+    Canvas c = lmdraw::canvas_of(surf);
+    lmdraw::curved_box(c, lmdraw::ink_of(c, color), x, y, x + w - 1, y + h - 1,
+                       radius, wd, tl, tr, bl, br, pscratch, box);
+    if (!unlock(surfobj))
+        return nullptr;
+    return box_rect(box, x, y);
+}
+
+#define DOC3(a, b, c) a "\n" b "\n" c
+
+PyMethodDef draw_methods[] = {
+    {"aaline", (PyCFunction)(void (*)(void))draw_aaline,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("aaline(surface, color, start_pos, end_pos) -> Rect",
+          "aaline(surface, color, start_pos, end_pos, blend=1) -> Rect",
+          "draw a straight antialiased line")},
+    {"line", (PyCFunction)(void (*)(void))draw_line,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("line(surface, color, start_pos, end_pos) -> Rect",
+          "line(surface, color, start_pos, end_pos, width=1) -> Rect",
+          "draw a straight line")},
+    {"aalines", (PyCFunction)(void (*)(void))draw_aalines,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("aalines(surface, color, closed, points) -> Rect",
+          "aalines(surface, color, closed, points, blend=1) -> Rect",
+          "draw multiple contiguous straight antialiased line segments")},
+    {"lines", (PyCFunction)(void (*)(void))draw_lines,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("lines(surface, color, closed, points) -> Rect",
+          "lines(surface, color, closed, points, width=1) -> Rect",
+          "draw multiple contiguous straight line segments")},
+    {"ellipse", (PyCFunction)(void (*)(void))draw_ellipse,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("ellipse(surface, color, rect) -> Rect",
+          "ellipse(surface, color, rect, width=0) -> Rect", "draw an ellipse")},
+    {"arc", (PyCFunction)(void (*)(void))draw_arc,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("arc(surface, color, rect, start_angle, stop_angle) -> Rect",
+          "arc(surface, color, rect, start_angle, stop_angle, width=1) -> Rect",
+          "draw an elliptical arc")},
+    {"circle", (PyCFunction)(void (*)(void))draw_circle,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("circle(surface, color, center, radius) -> Rect",
+          "circle(surface, color, center, radius, width=0, draw_top_right=None, "
+          "draw_top_left=None, draw_bottom_left=None, draw_bottom_right=None) "
+          "-> Rect",
+          "draw a circle")},
+    {"polygon", (PyCFunction)(void (*)(void))draw_polygon,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("polygon(surface, color, points) -> Rect",
+          "polygon(surface, color, points, width=0) -> Rect",
+          "draw a polygon")},
+    {"rect", (PyCFunction)(void (*)(void))draw_rect,
+     METH_VARARGS | METH_KEYWORDS,
+     DOC3("rect(surface, color, rect) -> Rect",
+          "rect(surface, color, rect, width=0, border_radius=0, "
+          "border_top_left_radius=-1, border_top_right_radius=-1, "
+          "border_bottom_left_radius=-1, border_bottom_right_radius=-1) -> Rect",
+          "draw a rectangle")},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyModuleDef draw_module = {PyModuleDef_HEAD_INIT,
+                           "draw",
+                           "lumora module for drawing shapes",
+                           -1,
+                           draw_methods,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_draw(void)
+{
+    LM_IMPORT(base);
+    LM_IMPORT(color);
+    LM_IMPORT(rect);
+    LM_IMPORT_SURFACE();
+    return PyModule_Create2(&draw_module, 1013);
+}

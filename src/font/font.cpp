@@ -1,0 +1,779 @@
+// lumora.font: TrueType fonts over SDL_ttf.
+//
+// A Font owns one SDL_ttf handle.  The engine can be shut down (quit()) and
+// started again (init()) while Font objects live on; shutting down frees
+// every FreeType face of the old engine, so a handle from an earlier engine
+// still points at a freed face.  Each font therefore remembers the engine
+// generation it was opened under, every use checks it, and closing a stale
+// handle first detaches the dead face so SDL_ttf frees only its own memory.
+#define LUMORA_MODULE_FONT
+#include "frame.h"
+
+#include <SDL_ttf.h>
+
+#include <cstddef>
+
+namespace {
+
+struct lmFontObject {
+    PyObject_HEAD
+    TTF_Font *font;
+    PyObject *weakreflist;
+    unsigned long long generation;
+};
+
+// Slot 2 of the capsule points at this flag, so it stays a plain int.
+int g_initialised = 0;
+// Bumped by every quit() that shuts the engine down.
+unsigned long long g_generation = 0;
+
+// FreeType allows one library to be shared between threads only if face
+// creation and destruction are serialised.  Opening a font runs without the
+// interpreter lock, so opens, closes and engine start/stop take this mutex.
+// Its order is always "mutex, then interpreter lock": nobody waits for it
+// while holding the interpreter lock, because an open in progress may need
+// that lock for its stream callbacks.
+SDL_mutex *g_ft_mutex = nullptr;
+
+const char k_default_font[] = "freesansbold.ttf";
+
+PyTypeObject lmFont_Type;
+void *font_slots[LM_FONT_NUMSLOTS];
+
+// Holds g_ft_mutex for a scope; entered and left with the interpreter lock
+// held.  The lock is given up only while waiting for a busy mutex.
+class FtLock {
+  public:
+    FtLock()
+    {
+        if (SDL_TryLockMutex(g_ft_mutex) != 0) {
+            Py_BEGIN_ALLOW_THREADS
+            SDL_LockMutex(g_ft_mutex);
+            Py_END_ALLOW_THREADS
+        }
+    }
+    FtLock(const FtLock &) = delete;
+    FtLock &operator=(const FtLock &) = delete;
+    ~FtLock() { SDL_UnlockMutex(g_ft_mutex); }
+};
+
+PyObject *raise_sdl_error() { return lm_RaiseSDLError(); }
+
+// The handle of a font that may be used now, or null with "font not
+// initialized" raised: no handle yet, engine stopped, or a handle from an
+// engine that has been shut down since.
+TTF_Font *live_font(PyObject *self)
+{
+    lmFontObject *f = reinterpret_cast<lmFontObject *>(self);
+    if (!f->font || !g_initialised || f->generation != g_generation) {
+        PyErr_SetString(lmExc_SDLError, "font not initialized");
+        return nullptr;
+    }
+    return f->font;
+}
+
+// Close `font`.  A handle whose engine is gone has a dangling face pointer
+// as the first member of SDL_ttf's font record; clearing it makes
+// TTF_CloseFont skip the face and free only the record, its glyph cache
+// and its stream.  Called with the interpreter lock held and
+// g_ft_mutex taken.
+void close_handle(TTF_Font *font, unsigned long long generation)
+{
+    if (!g_initialised || generation != g_generation)
+        std::memset(static_cast<void *>(font), 0, sizeof(void *));
+    TTF_CloseFont(font);
+}
+
+// Drop the font's handle.  Closing it may call the Python file object's
+// close(), so a pending exception is kept aside meanwhile.
+void release_handle(lmFontObject *self)
+{
+    TTF_Font *font = self->font;
+    if (!font)
+        return;
+    self->font = nullptr;
+    PyObject *et, *ev, *tb;
+    PyErr_Fetch(&et, &ev, &tb);
+    {
+        FtLock lock;
+        close_handle(font, self->generation);
+    }
+    PyErr_Restore(et, ev, tb);
+}
+
+// ---------------------------------------------------------------------------
+// The default font
+// ---------------------------------------------------------------------------
+
+// Locate the packaged default font.  Returns a new reference to the path
+// (bytes) or to a readable object; null with an exception set on failure,
+// or null with none set when the package had nothing to give.
+PyObject *resolve_default_font()
+{
+    lm::Ref pkgdata(PyImport_ImportModule("lumora.pkgdata"));
+    if (!pkgdata)
+        return nullptr;
+    lm::Ref get(PyObject_GetAttrString(pkgdata.get(), "getResource"));
+    if (!get)
+        return nullptr;
+    lm::Ref res(PyObject_CallFunction(get.get(), "s", k_default_font));
+    if (!res || res.get() == Py_None)
+        return nullptr;
+
+    lm::Ref chosen;
+    lm::Ref name(PyObject_GetAttrString(res.get(), "name"));
+    if (name && (PyUnicode_Check(name.get()) || PyBytes_Check(name.get()))) {
+        // A real file: reopen it by path, so SDL reads it without Python.
+        lm::Ref closed(PyObject_CallMethod(res.get(), "close", nullptr));
+        if (!closed)
+            return nullptr;
+        chosen = std::move(name);
+    }
+    else {
+        if (!name) {
+            if (PyErr_ExceptionMatches(PyExc_MemoryError))
+                return nullptr;
+            PyErr_Clear();
+        }
+        // No usable path (an in-memory resource): read it as a file object.
+        chosen = std::move(res);
+    }
+
+    lm::Ref encoded(lm_EncodeString(chosen.get(), "UTF-8", nullptr, nullptr));
+    if (!encoded)
+        return nullptr;
+    if (encoded.get() == Py_None)
+        return chosen.release();
+    return encoded.release();
+}
+
+PyObject *default_font_not_found()
+{
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_RuntimeError, "default font '%.1024s' not found",
+                     k_default_font);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Text arguments
+// ---------------------------------------------------------------------------
+const char k_text_type[] = "text must be a unicode or bytes";
+const char k_null_char[] = "A null character was found in the text";
+
+// UTF-8 text of a str (embedded NUL refused: SDL_ttf takes C strings and
+// would silently stop at it), borrowed from the str object.
+const char *utf8_of_str(PyObject *text)
+{
+    Py_ssize_t n = 0;
+    const char *s = PyUnicode_AsUTF8AndSize(text, &n);
+    if (!s)
+        return nullptr;
+    if (std::memchr(s, '\0', (size_t)n)) {
+        PyErr_SetString(PyExc_ValueError, k_null_char);
+        return nullptr;
+    }
+    return s;
+}
+
+// Text for SDL_ttf from str, bytes or None (empty), borrowed from `text`.
+const char *text_of(PyObject *text)
+{
+    if (PyUnicode_Check(text))
+        return utf8_of_str(text);
+    if (PyBytes_Check(text)) {
+        char *s = nullptr;
+        // A null length makes Python refuse embedded NULs itself.
+        if (PyBytes_AsStringAndSize(text, &s, nullptr) < 0)
+            return nullptr;
+        return s;
+    }
+    if (text == Py_None)
+        return "";
+    PyErr_SetString(PyExc_TypeError, k_text_type);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Font type
+// ---------------------------------------------------------------------------
+int font_init(PyObject *self_, PyObject *args, PyObject *kwds)
+{
+    lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    release_handle(self);
+
+    static const char *kwlist[] = {"font", "size", nullptr};
+    PyObject *obj = Py_None;
+    int size = 12;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|Oi",
+                                     const_cast<char **>(kwlist), &obj, &size))
+        return -1;
+    if (!g_initialised) {
+        PyErr_SetString(lmExc_SDLError, "font not initialized");
+        return -1;
+    }
+    if (size < 2)
+        size = 1;
+
+    lm::Ref source;
+    if (obj == Py_None) {
+        source.reset(resolve_default_font());
+        if (!source) {
+            default_font_not_found();
+            return -1;
+        }
+        // The default face is drawn large for its point size; this keeps
+        // Font(None, n) close to other fonts of size n.
+        size = (int)(size * 0.6875);
+    }
+    else {
+        Py_INCREF(obj);
+        source.reset(obj);
+    }
+
+    // SDL_ttf hands the size to FreeType in 26.6 fixed point in an int;
+    // a larger size would wrap around to some tiny font instead of failing.
+    if (size > INT_MAX / 64) {
+        PyErr_SetString(PyExc_ValueError, "font size too large");
+        return -1;
+    }
+
+    SDL_RWops *rw = lmStream_FromObject(source.get(), nullptr);
+    if (!rw && PyUnicode_Check(obj) &&
+        PyUnicode_CompareWithASCIIString(obj, k_default_font) == 0) {
+        // The default font by name, not in the working directory: use the
+        // packaged copy.
+        PyErr_Clear();
+        source.reset(resolve_default_font());
+        if (!source) {
+            default_font_not_found();
+            return -1;
+        }
+        rw = lmStream_FromObject(source.get(), nullptr);
+    }
+    if (!rw)
+        return -1;
+    if (size < 2)
+        size = 1;
+
+    // An engine restart racing with this open makes the new handle stale at
+    // once rather than current.
+    unsigned long long generation = g_generation;
+    TTF_Font *font = nullptr;
+    Py_BEGIN_ALLOW_THREADS
+    SDL_LockMutex(g_ft_mutex);
+    // SDL_ttf closes the stream, on failure as well.
+    font = TTF_OpenFontRW(rw, 1, size);
+    SDL_UnlockMutex(g_ft_mutex);
+    Py_END_ALLOW_THREADS
+    if (!font) {
+        raise_sdl_error();
+        return -1;
+    }
+    self->font = font;
+    self->generation = generation;
+    return 0;
+}
+
+void font_dealloc(PyObject *self_)
+{
+    lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    if (self->weakreflist)
+        PyObject_ClearWeakRefs(self_);
+    release_handle(self);
+    Py_TYPE(self_)->tp_free(self_);
+}
+
+#define LIVE_OR_RAISE(fontvar)              \
+    TTF_Font *fontvar = live_font(self);    \
+    if (!fontvar)                           \
+        return nullptr
+
+PyObject *font_get_height(PyObject *self, PyObject *)
+{
+    LIVE_OR_RAISE(font);
+    return PyLong_FromLong(TTF_FontHeight(font));
+}
+
+PyObject *font_get_descent(PyObject *self, PyObject *)
+{
+    LIVE_OR_RAISE(font);
+    return PyLong_FromLong(TTF_FontDescent(font));
+}
+
+PyObject *font_get_ascent(PyObject *self, PyObject *)
+{
+    LIVE_OR_RAISE(font);
+    return PyLong_FromLong(TTF_FontAscent(font));
+}
+
+PyObject *font_get_linesize(PyObject *self, PyObject *)
+{
+    LIVE_OR_RAISE(font);
+    return PyLong_FromLong(TTF_FontLineSkip(font));
+}
+
+PyObject *get_style_bit(PyObject *self, int bit)
+{
+    LIVE_OR_RAISE(font);
+    return PyBool_FromLong(TTF_GetFontStyle(font) & bit);
+}
+
+// Sets or clears `bit` from the truth value of `value`; 0 or -1.
+int set_style_bit(PyObject *self, PyObject *value, int bit)
+{
+    TTF_Font *font = live_font(self);
+    if (!font)
+        return -1;
+    int on = PyObject_IsTrue(value);
+    if (on < 0)
+        return -1;
+    int style = TTF_GetFontStyle(font);
+    int wanted = on ? (style | bit) : (style & ~bit);
+    // Changing the style flushes SDL_ttf's glyph cache; skip a no-op.
+    if (wanted != style)
+        TTF_SetFontStyle(font, wanted);
+    return 0;
+}
+
+PyObject *set_style_method(PyObject *self, PyObject *value, int bit)
+{
+    if (set_style_bit(self, value, bit) < 0)
+        return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *font_get_bold(PyObject *self, PyObject *)
+{ return get_style_bit(self, TTF_STYLE_BOLD); }
+PyObject *font_set_bold(PyObject *self, PyObject *v)
+{ return set_style_method(self, v, TTF_STYLE_BOLD); }
+PyObject *font_get_italic(PyObject *self, PyObject *)
+{ return get_style_bit(self, TTF_STYLE_ITALIC); }
+PyObject *font_set_italic(PyObject *self, PyObject *v)
+{ return set_style_method(self, v, TTF_STYLE_ITALIC); }
+PyObject *font_get_underline(PyObject *self, PyObject *)
+{ return get_style_bit(self, TTF_STYLE_UNDERLINE); }
+PyObject *font_set_underline(PyObject *self, PyObject *v)
+{ return set_style_method(self, v, TTF_STYLE_UNDERLINE); }
+PyObject *font_get_strikethrough(PyObject *self, PyObject *)
+{ return get_style_bit(self, TTF_STYLE_STRIKETHROUGH); }
+PyObject *font_set_strikethrough(PyObject *self, PyObject *v)
+{ return set_style_method(self, v, TTF_STYLE_STRIKETHROUGH); }
+
+PyObject *font_metrics(PyObject *self, PyObject *text)
+{
+    LIVE_OR_RAISE(font);
+    lm::Ref str;
+    if (PyUnicode_Check(text)) {
+        Py_INCREF(text);
+        str.reset(text);
+    }
+    else if (PyBytes_Check(text)) {
+        str.reset(PyUnicode_FromEncodedObject(text, "UTF-8", nullptr));
+    }
+    else {
+        PyErr_SetString(PyExc_TypeError, k_text_type);
+        return nullptr;
+    }
+    if (!str)
+        return nullptr;
+
+    // SDL_ttf's metrics take 16-bit code units: walk the UTF-16 form and
+    // give None for each character outside the basic plane.
+    lm::Ref utf16(PyUnicode_AsUTF16String(str.get()));
+    if (!utf16)
+        return nullptr;
+    const char *bytes = PyBytes_AS_STRING(utf16.get());
+    Py_ssize_t nunits = PyBytes_GET_SIZE(utf16.get()) / 2;
+
+    lm::Ref list(PyList_New(0));
+    if (!list)
+        return nullptr;
+    // Unit 0 is the byte-order mark.
+    for (Py_ssize_t i = 1; i < nunits; ++i) {
+        Uint16 ch;
+        std::memcpy(&ch, bytes + 2 * i, sizeof ch);
+        lm::Ref item;
+        if (ch >= 0xD800 && ch <= 0xDFFF) {
+            ++i;  // the other half of the pair
+            Py_INCREF(Py_None);
+            item.reset(Py_None);
+        }
+        else {
+            int minx, maxx, miny, maxy, advance;
+            if (TTF_GlyphMetrics(font, ch, &minx, &maxx, &miny, &maxy,
+                                 &advance) == 0) {
+                item.reset(Py_BuildValue("(iiiii)", minx, maxx, miny, maxy,
+                                         advance));
+                if (!item)
+                    return nullptr;
+            }
+            else {
+                Py_INCREF(Py_None);
+                item.reset(Py_None);
+            }
+        }
+        if (PyList_Append(list.get(), item.get()) < 0)
+            return nullptr;
+    }
+    return list.release();
+}
+
+// Hand a new SDL surface to the surface module, which frees it from then on.
+PyObject *wrap_surface(SDL_Surface *surf)
+{
+    PyObject *obj = lmSurface_New2(surf, 1);
+    if (!obj)
+        SDL_FreeSurface(surf);
+    return obj;
+}
+
+PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
+{
+    static const char *kwlist[] = {"text", "antialias", "color", "background",
+                                   nullptr};
+    PyObject *text, *fg_obj, *bg_obj = Py_None;
+    int antialias;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "OpO|O",
+                                     const_cast<char **>(kwlist), &text,
+                                     &antialias, &fg_obj, &bg_obj))
+        return nullptr;
+    LIVE_OR_RAISE(font);
+
+    Uint8 rgba[4];
+    if (!lmColor_ParseArg(fg_obj, rgba))
+        return nullptr;
+    SDL_Color fg = {rgba[0], rgba[1], rgba[2], 255};
+    SDL_Color bg = {0, 0, 0, 0};
+    bool has_bg = bg_obj != Py_None;
+    if (has_bg) {
+        if (!lmColor_ParseArg(bg_obj, rgba))
+            return nullptr;
+        bg = SDL_Color{rgba[0], rgba[1], rgba[2], rgba[3]};
+    }
+
+    const char *utf8 = text_of(text);
+    if (!utf8)
+        return nullptr;
+
+    SDL_Surface *surf;
+    if (!*utf8) {
+        // SDL_ttf refuses zero-width text; an empty line is still a line.
+        surf = SDL_CreateRGBSurface(0, 0, TTF_FontHeight(font), 32, 0xff0000,
+                                    0xff00, 0xff, 0);
+    }
+    else if (antialias) {
+        surf = has_bg ? TTF_RenderUTF8_Shaded(font, utf8, fg, bg)
+                      : TTF_RenderUTF8_Blended(font, utf8, fg);
+    }
+    else {
+        surf = TTF_RenderUTF8_Solid(font, utf8, fg);
+        if (surf && has_bg) {
+            SDL_SetColorKey(surf, SDL_FALSE, 0);
+            SDL_Palette *pal = surf->format->palette;
+            if (pal && pal->ncolors > 0) {
+                SDL_Color c = pal->colors[0];
+                c.r = bg.r;
+                c.g = bg.g;
+                c.b = bg.b;
+                SDL_SetPaletteColors(pal, &c, 0, 1);
+            }
+        }
+    }
+    if (!surf)
+        return raise_sdl_error();
+    return wrap_surface(surf);
+}
+
+PyObject *font_size(PyObject *self, PyObject *text)
+{
+    LIVE_OR_RAISE(font);
+    int w = 0, h = 0, rc;
+    if (PyUnicode_Check(text)) {
+        const char *s = utf8_of_str(text);
+        if (!s)
+            return nullptr;
+        rc = TTF_SizeUTF8(font, s, &w, &h);
+    }
+    else if (PyBytes_Check(text)) {
+        char *s = nullptr;
+        if (PyBytes_AsStringAndSize(text, &s, nullptr) < 0)
+            return nullptr;
+        // Bytes measure one glyph per byte.
+        rc = TTF_SizeText(font, s, &w, &h);
+    }
+    else {
+        PyErr_SetString(PyExc_TypeError, k_text_type);
+        return nullptr;
+    }
+    if (rc != 0)
+        return raise_sdl_error();
+    return Py_BuildValue("(ii)", w, h);
+}
+
+PyObject *font_set_script(PyObject *self, PyObject *code)
+{
+    LIVE_OR_RAISE(font);
+    if (!PyUnicode_Check(code)) {
+        PyErr_SetString(PyExc_TypeError, "script code must be a string");
+        return nullptr;
+    }
+    Py_ssize_t n = 0;
+    const char *s = PyUnicode_AsUTF8AndSize(code, &n);
+    if (!s)
+        return nullptr;
+    if (n != 4 || std::memchr(s, '\0', 4)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "script code must be exactly 4 characters");
+        return nullptr;
+    }
+    if (TTF_SetFontScriptName(font, s) != 0)
+        return raise_sdl_error();
+    Py_RETURN_NONE;
+}
+
+PyMethodDef font_methods[] = {
+    {"get_height", font_get_height, METH_NOARGS,
+     "get_height() -> int\nget the height of the font"},
+    {"get_descent", font_get_descent, METH_NOARGS,
+     "get_descent() -> int\nget the descent of the font"},
+    {"get_ascent", font_get_ascent, METH_NOARGS,
+     "get_ascent() -> int\nget the ascent of the font"},
+    {"get_linesize", font_get_linesize, METH_NOARGS,
+     "get_linesize() -> int\nget the line space of the font text"},
+    {"get_bold", font_get_bold, METH_NOARGS,
+     "get_bold() -> bool\ncheck if text will be rendered bold"},
+    {"set_bold", font_set_bold, METH_O,
+     "set_bold(bool) -> None\nenable fake rendering of bold text"},
+    {"get_italic", font_get_italic, METH_NOARGS,
+     "get_italic() -> bool\ncheck if the text will be rendered italic"},
+    {"set_italic", font_set_italic, METH_O,
+     "set_italic(bool) -> None\nenable fake rendering of italic text"},
+    {"get_underline", font_get_underline, METH_NOARGS,
+     "get_underline() -> bool\ncheck if text will be rendered with an "
+     "underline"},
+    {"set_underline", font_set_underline, METH_O,
+     "set_underline(bool) -> None\ncontrol if text is rendered with an "
+     "underline"},
+    {"get_strikethrough", font_get_strikethrough, METH_NOARGS,
+     "get_strikethrough() -> bool\ncheck if text will be rendered with a "
+     "strikethrough"},
+    {"set_strikethrough", font_set_strikethrough, METH_O,
+     "set_strikethrough(bool) -> None\ncontrol if text is rendered with a "
+     "strikethrough"},
+    {"metrics", font_metrics, METH_O,
+     "metrics(text) -> list\ngets the metrics for each character in the "
+     "passed string"},
+    {"render", (PyCFunction)(void (*)(void))font_render,
+     METH_VARARGS | METH_KEYWORDS,
+     "render(text, antialias, color, background=None) -> Surface\ndraw text "
+     "on a new Surface"},
+    {"size", font_size, METH_O,
+     "size(text) -> (width, height)\ndetermine the amount of space needed to "
+     "render text"},
+    {"set_script", font_set_script, METH_O,
+     "set_script(str) -> None\nset the script code for text shaping"},
+    {nullptr, nullptr, 0, nullptr}};
+
+// Style properties: the closure is the property's index in this table.
+struct StyleProp {
+    const char *name;
+    int bit;
+};
+const StyleProp k_style_props[] = {
+    {"bold", TTF_STYLE_BOLD},
+    {"italic", TTF_STYLE_ITALIC},
+    {"underline", TTF_STYLE_UNDERLINE},
+    {"strikethrough", TTF_STYLE_STRIKETHROUGH},
+};
+
+PyObject *style_get(PyObject *self, void *closure)
+{
+    const StyleProp *p = static_cast<const StyleProp *>(closure);
+    return get_style_bit(self, p->bit);
+}
+
+int style_set(PyObject *self, PyObject *value, void *closure)
+{
+    const StyleProp *p = static_cast<const StyleProp *>(closure);
+    if (!value) {
+        PyErr_Format(PyExc_AttributeError, "Cannot delete attribute %s",
+                     p->name);
+        return -1;
+    }
+    return set_style_bit(self, value, p->bit);
+}
+
+void *prop(int i) { return const_cast<StyleProp *>(&k_style_props[i]); }
+
+PyGetSetDef font_getset[] = {
+    {"bold", style_get, style_set,
+     "bold -> bool\nGets or sets whether the font should be rendered in "
+     "(faked) bold.",
+     prop(0)},
+    {"italic", style_get, style_set,
+     "italic -> bool\nGets or sets whether the font should be rendered in "
+     "(faked) italics.",
+     prop(1)},
+    {"underline", style_get, style_set,
+     "underline -> bool\nGets or sets whether the font should be rendered "
+     "with an underline.",
+     prop(2)},
+    {"strikethrough", style_get, style_set,
+     "strikethrough -> bool\nGets or sets whether the font should be "
+     "rendered with a strikethrough.",
+     prop(3)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+void font_type_setup()
+{
+    PyTypeObject &t = lmFont_Type;
+    t.tp_name = "lumora.font.Font";
+    t.tp_basicsize = sizeof(lmFontObject);
+    t.tp_dealloc = font_dealloc;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_doc =
+        "Font(file_path=None, size=12) -> Font\n"
+        "Font(file_path, size) -> Font\n"
+        "Font(pathlib.Path, size) -> Font\n"
+        "Font(object, size) -> Font\n"
+        "create a new Font object from a file";
+    t.tp_weaklistoffset = offsetof(lmFontObject, weakreflist);
+    t.tp_methods = font_methods;
+    t.tp_getset = font_getset;
+    t.tp_init = font_init;
+    t.tp_new = PyType_GenericNew;
+}
+
+// Capsule slot 1: a Font owning an already opened handle.
+PyObject *lmFont_New(TTF_Font *handle)
+{
+    if (!handle) {
+        PyErr_SetString(PyExc_RuntimeError, "unable to load font.");
+        return nullptr;
+    }
+    lmFontObject *f = reinterpret_cast<lmFontObject *>(
+        lmFont_Type.tp_alloc(&lmFont_Type, 0));
+    if (!f)
+        return nullptr;
+    f->font = handle;
+    f->generation = g_generation;
+    return reinterpret_cast<PyObject *>(f);
+}
+
+// ---------------------------------------------------------------------------
+// Module functions
+// ---------------------------------------------------------------------------
+PyObject *fontmod_init(PyObject *, PyObject *)
+{
+    if (g_initialised)
+        Py_RETURN_NONE;
+    int rc;
+    {
+        FtLock lock;
+        rc = TTF_Init();
+    }
+    if (rc != 0)
+        return raise_sdl_error();
+    g_initialised = 1;
+    Py_RETURN_NONE;
+}
+
+PyObject *fontmod_quit(PyObject *, PyObject *)
+{
+    if (g_initialised) {
+        FtLock lock;
+        TTF_Quit();
+        g_initialised = 0;
+        ++g_generation;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *fontmod_get_init(PyObject *, PyObject *)
+{
+    return PyBool_FromLong(g_initialised);
+}
+
+PyObject *fontmod_get_default_font(PyObject *, PyObject *)
+{
+    return PyUnicode_FromString(k_default_font);
+}
+
+PyObject *fontmod_get_sdl_ttf_version(PyObject *, PyObject *args,
+                                      PyObject *kwds)
+{
+    static const char *kwlist[] = {"linked", nullptr};
+    int linked = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|p",
+                                     const_cast<char **>(kwlist), &linked))
+        return nullptr;
+    if (linked) {
+        const SDL_version *v = TTF_Linked_Version();
+        return Py_BuildValue("(iii)", v->major, v->minor, v->patch);
+    }
+    return Py_BuildValue("(iii)", SDL_TTF_MAJOR_VERSION,
+                         SDL_TTF_MINOR_VERSION, SDL_TTF_PATCHLEVEL);
+}
+
+PyMethodDef fontmod_methods[] = {
+    {"init", fontmod_init, METH_NOARGS,
+     "init() -> None\ninitialize the font module"},
+    {"quit", fontmod_quit, METH_NOARGS,
+     "quit() -> None\nuninitialize the font module"},
+    {"get_init", fontmod_get_init, METH_NOARGS,
+     "get_init() -> bool\ntrue if the font module is initialized"},
+    {"get_default_font", fontmod_get_default_font, METH_NOARGS,
+     "get_default_font() -> string\nget the filename of the default font"},
+    {"get_sdl_ttf_version",
+     (PyCFunction)(void (*)(void))fontmod_get_sdl_ttf_version,
+     METH_VARARGS | METH_KEYWORDS,
+     "get_sdl_ttf_version(linked=True) -> (major, minor, patch)\nget the "
+     "version of the SDL_ttf library"},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyModuleDef font_module = {
+    PyModuleDef_HEAD_INIT,
+    "font",
+    "lumora module for loading and rendering fonts",
+    -1,
+    fontmod_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_font(void)
+{
+    LM_IMPORT(base);
+    LM_IMPORT(color);
+    LM_IMPORT_SURFACE();
+    LM_IMPORT(streamwrap);
+
+    if (!g_ft_mutex) {
+        g_ft_mutex = SDL_CreateMutex();
+        if (!g_ft_mutex)
+            return lm_RaiseSDLError();
+    }
+
+    font_type_setup();
+    if (PyType_Ready(&lmFont_Type) < 0)
+        return nullptr;
+
+    lm::Ref module(PyModule_Create2(&font_module, 1013));
+    if (!module)
+        return nullptr;
+    if (lm_add_type(module.get(), "Font", &lmFont_Type) < 0)
+        return nullptr;
+    if (PyModule_AddIntConstant(module.get(), "UCS4", 1) < 0)
+        return nullptr;
+
+    font_slots[LM_FONT_TYPE] = &lmFont_Type;
+    font_slots[LM_FONT_NEW] = reinterpret_cast<void *>(lmFont_New);
+    font_slots[LM_FONT_INIT_FLAG] = &g_initialised;
+    if (lm_export_slots(module.get(), "font", font_slots) < 0)
+        return nullptr;
+    return module.release();
+}

@@ -1,0 +1,68 @@
+// Declarations shared by the files of lumora.rect.
+#pragma once
+
+#define LUMORA_MODULE_RECT
+#include "frame.h"
+#include "rect_geom.h"
+
+namespace lmrect {
+
+extern PyTypeObject RectType;
+extern PyMethodDef rect_methods[];
+
+static inline SDL_Rect *R(PyObject *o) { return &((lmRectObject *)o)->r; }
+
+// Layout test: an instance of Rect or of a subclass.  Deliberately not
+// PyObject_IsInstance, which honours a forged __class__ and would let us
+// read four ints out of an object that has none.
+static inline bool is_rect(PyObject *o)
+{
+    return Py_IS_TYPE(o, &RectType) || PyType_IsSubtype(Py_TYPE(o), &RectType);
+}
+
+// Integer conversion with the base module's rules, short-cutting exact
+// ints.  Exact ints that do not fit an int fail here just as in base, the
+// same on 32- and 64-bit builds (long long, never long).  Never leaves an
+// exception set.
+static inline int int_from(PyObject *o, int *v)
+{
+    if (PyLong_CheckExact(o)) {
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (overflow || n < INT_MIN || n > INT_MAX) {
+            if (PyErr_Occurred())
+                PyErr_Clear();
+            return 0;
+        }
+        *v = (int)n;
+        return 1;
+    }
+    return lm_IntFromObj(o, v);
+}
+
+// Two ints from an object that should be a two-item sequence.
+int two_ints_from(PyObject *o, int *a, int *b);
+
+// Rect-style coercion.  Returns a pointer to the rectangle (into `o` itself
+// when it is a Rect, else into `scratch`), or null with no exception set.
+const SDL_Rect *coerce_slow(PyObject *o, SDL_Rect *scratch);
+static inline const SDL_Rect *coerce(PyObject *o, SDL_Rect *scratch)
+{
+    if (Py_IS_TYPE(o, &RectType))
+        return R(o);
+    return coerce_slow(o, scratch);
+}
+
+// The positional arguments of a call, coerced as if they were one tuple.
+const SDL_Rect *coerce_args(PyObject *const *args, Py_ssize_t nargs,
+                            SDL_Rect *scratch);
+// The positional arguments read as one pair (x, y) or (x,)-wrapped pair,
+// with the base module's two-integers rule applied to the whole tuple.
+int pair_args(PyObject *const *args, Py_ssize_t nargs, int *a, int *b);
+
+// A new rectangle of the same type as `self`, made without running
+// __init__.  Null with an exception set.
+PyObject *new_like(PyObject *self, const SDL_Rect &r);
+PyObject *new_exact(const SDL_Rect &r);
+
+}  // namespace lmrect
