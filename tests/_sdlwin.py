@@ -74,3 +74,87 @@ def run_script(code, env=None, timeout=60):
             full[k] = v
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=full,
                           capture_output=True, text=True, timeout=timeout)
+
+
+# A preloadable library that makes chosen SDL calls fail, for the failure
+# paths no real driver takes on demand.  LM_FAIL="<function>:<n>" makes the
+# n-th call (counting from 1) of that function fail with SDL's error set to
+# "injected <function> failure"; every other call goes through.
+FAULT_SHIM_SOURCE = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* libSDL2 is opened by the extensions after this library is preloaded, and
+   locally: look the real functions up in it, not with RTLD_NEXT. */
+static void *real_fn(const char *name)
+{
+    void *lib = dlopen("libSDL2-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    void *fn = lib ? dlsym(lib, name) : NULL;
+    if (!fn)
+        abort();
+    return fn;
+}
+
+static int hit(const char *fn, int *count)
+{
+    const char *spec = getenv("LM_FAIL");
+    size_t n = strlen(fn);
+    if (!spec || strncmp(spec, fn, n) != 0 || spec[n] != ':')
+        return 0;
+    if (++*count != atoi(spec + n + 1))
+        return 0;
+    int (*set_error)(const char *, ...) =
+        (int (*)(const char *, ...))real_fn("SDL_SetError");
+    set_error("injected %s failure", fn);
+    return 1;
+}
+
+void *SDL_CreateTexture(void *ren, unsigned fmt, int access, int w, int h)
+{
+    static int count;
+    if (hit("SDL_CreateTexture", &count))
+        return NULL;
+    void *(*real)(void *, unsigned, int, int, int) =
+        (void *(*)(void *, unsigned, int, int, int))real_fn("SDL_CreateTexture");
+    return real(ren, fmt, access, w, h);
+}
+
+void *SDL_CreateRenderer(void *win, int index, unsigned flags)
+{
+    static int count;
+    if (hit("SDL_CreateRenderer", &count))
+        return NULL;
+    void *(*real)(void *, int, unsigned) =
+        (void *(*)(void *, int, unsigned))real_fn("SDL_CreateRenderer");
+    return real(win, index, flags);
+}
+"""
+
+
+def build_fault_shim(directory):
+    """Compile the shim into `directory`; its path, or None without a C
+    compiler."""
+    src = os.path.join(directory, "lm_fault_shim.c")
+    lib = os.path.join(directory, "lm_fault_shim.so")
+    with open(src, "w") as f:
+        f.write(FAULT_SHIM_SOURCE)
+    for cc in (os.environ.get("CC"), "cc", "gcc", "clang"):
+        if not cc:
+            continue
+        try:
+            res = subprocess.run([cc, "-shared", "-fPIC", "-O1", "-o", lib, src, "-ldl"],
+                                 capture_output=True, text=True, timeout=60)
+        except (OSError, subprocess.TimeoutExpired):
+            continue
+        if res.returncode == 0:
+            return lib
+    return None
+
+
+def fault_env(shim, spec):
+    """Environment for run_script: the shim preloaded after whatever is
+    preloaded already (sanitizer runtimes must stay first)."""
+    pre = os.environ.get("LD_PRELOAD")
+    return {"LD_PRELOAD": pre + ":" + shim if pre else shim, "LM_FAIL": spec}

@@ -128,6 +128,24 @@ def test_display_counts_and_modes(video):
     assert display.mode_ok((w, h), lumora.FULLSCREEN, 32) in (24, 32)
 
 
+@pytest.mark.parametrize("name, doc", [
+    ("init", "init()\nInitialize the display module"),
+    ("get_active", "get_active()\nReturns True when the display is active on the screen"),
+    ("Info", "Info() -> VideoInfo\nCreate a video display information object"),
+    ("list_modes", "list_modes(depth=0, flags=lumora.FULLSCREEN, display=0)\n"
+                   "Get list of available fullscreen modes"),
+    ("mode_ok", "mode_ok(size, flags=0, depth=0, display=0)\n"
+                "Pick the best color depth for a display mode"),
+    ("set_mode", "set_mode(size=(0, 0), flags=0, depth=0, display=0, vsync=0) -> Surface\n"
+                 "Initialize a window or screen for display"),
+    ("get_caption", "get_caption() -> (title, icontitle)\nGet the current window caption"),
+    ("is_fullscreen", "provisional API, subject to change"),
+])
+def test_docstrings(name, doc):
+    assert getattr(display, name).__doc__ == doc
+    assert display.__doc__ == "lumora module to control the display window and screen"
+
+
 # ---------------------------------------------------------------------------
 # set_mode
 # ---------------------------------------------------------------------------
@@ -144,6 +162,27 @@ def test_set_mode_bad_arguments(video, args, exc, msg):
     with pytest.raises(exc, match=msg):
         display.set_mode(*args)
     assert display.get_surface() is None
+
+
+def test_refused_set_mode_keeps_the_display(video):
+    """A request refused up front changes nothing: the SCALED display keeps
+    its renderer, and a refused OPENGL request leaves no OpenGL mode."""
+    surf = quiet_set_mode((64, 48), lumora.SCALED)
+    with pytest.raises(lumora.error, match="^Cannot set 0 sized SCALED display mode$"):
+        display.set_mode((64, 0), lumora.SCALED)
+    with pytest.raises(lumora.error):
+        display.set_mode((64, 48), display=99)
+    assert display._get_renderer_info() is not None
+    assert display.get_surface() is surf
+    surf.fill((9, 9, 9))
+    display.flip()
+    plain = quiet_set_mode((40, 30))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(FutureWarning, match="^SCALED|OPENGL is experimental"):
+            display.set_mode((40, 30), lumora.OPENGL | lumora.SCALED)
+    display.update((0, 0, 5, 5))  # an OPENGL display would refuse this
+    assert display.get_surface() is plain
 
 
 def test_set_mode_defaults_to_desktop_size(video):
@@ -424,3 +463,74 @@ def test_force_scale_from_environment():
     assert "renderer True" in res.stdout, res.stderr
     res = _sdlwin.run_script(WINDOW_SCRIPT, {})
     assert "renderer False" in res.stdout and "size 100 80" in res.stdout, res.stderr
+
+
+def test_smooth_scaled_window_keeps_aspect():
+    """With smooth scaling asked for, the window is the largest of the
+    display's aspect ratio inside the usable area, computed in floating
+    point (an integer ratio 320 / 200 = 1 would make a square window)."""
+    res = _sdlwin.run_script(WINDOW_SCRIPT.replace("(100, 80))", "(320, 200), lumora.SCALED)")
+                             + "print('bounds', *_sdlwin.usable_bounds())\n",
+                             {"SDL_HINT_RENDER_SCALE_QUALITY": "1"})
+    out = dict(line.split(" ", 1) for line in res.stdout.splitlines())
+    assert "bounds" in out, res.stderr
+    bx, by, bw, bh = map(int, out["bounds"].split())
+    a = 320 / 200
+    want = (int(bh * a), bh) if bw / bh > a else (bw, int(bw / a))
+    assert out["size"] == "%d %d" % want
+
+
+# ---------------------------------------------------------------------------
+# SDL refusing the renderer or its texture (a preloaded shim makes it)
+# ---------------------------------------------------------------------------
+@pytest.fixture(scope="module")
+def fault_shim(tmp_path_factory):
+    shim = _sdlwin.build_fault_shim(str(tmp_path_factory.mktemp("shim")))
+    if shim is None:
+        pytest.skip("no C compiler for the fault shim")
+    return shim
+
+
+FAULT_SCRIPT = """
+import warnings
+warnings.simplefilter("ignore")
+import lumora, lumora.display as d
+old = d.set_mode((50, 40))
+try:
+    d.set_mode((64, 48), lumora.SCALED)
+    print("failed no")
+except lumora.error as e:
+    print("failed", e)
+print("renderer", d._get_renderer_info())
+print("surface", d.get_surface())
+for call in (d.get_window_size, lambda: old.fill(0), d.flip):
+    try:
+        call()
+        print("call ok")
+    except lumora.error as e:
+        print("call", e)
+s = d.set_mode((64, 48), lumora.SCALED)
+s.fill((1, 2, 3))
+d.flip()
+print("again", s.get_size(), d._get_renderer_info() is not None)
+d.quit()
+print("done")
+"""
+
+
+@pytest.mark.parametrize("fn, msg", [
+    ("SDL_CreateTexture", "injected SDL_CreateTexture failure"),
+    ("SDL_CreateRenderer", "failed to create renderer"),
+])
+def test_scaled_set_mode_refused(fault_shim, fn, msg):
+    """A refused renderer or texture fails set_mode and leaves neither
+    renderer nor window nor a surface pointing into them; the next SCALED
+    set_mode starts afresh."""
+    res = _sdlwin.run_script(FAULT_SCRIPT, dict(_sdlwin.fault_env(fault_shim, fn + ":1"),
+                                                SDL_VIDEODRIVER="dummy"))
+    lines = res.stdout.splitlines()
+    assert res.returncode == 0 and lines[-1] == "done", res.stdout + res.stderr
+    assert lines[:6] == ["failed " + msg, "renderer None", "surface None",
+                         "call No open window", "call display Surface quit",
+                         "call Display mode not set"]
+    assert lines[6] == "again (64, 48) True"

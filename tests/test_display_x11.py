@@ -161,3 +161,88 @@ print("plain", s2 is s, s2.get_size())
     assert v["surface"] == "(64, 48) True"
     assert v["update"] == "Cannot update an OPENGL display"
     assert v["plain"] == "True (64, 48)"
+
+
+def test_demo_plays_in_a_window():
+    res = _sdlwin.run_script("""
+import sys
+from lumora.examples import collector
+sys.exit(collector.main(["--frames", "30"]))
+""", {"SDL_VIDEODRIVER": None})
+    assert res.returncode == 0, res.stderr
+    assert "frames 30 " in res.stdout and res.stdout.rstrip().endswith("driver x11")
+
+
+@pytest.fixture(scope="module")
+def fault_shim(tmp_path_factory):
+    shim = _sdlwin.build_fault_shim(str(tmp_path_factory.mktemp("shim")))
+    if shim is None:
+        pytest.skip("no C compiler for the fault shim")
+    return shim
+
+
+@pytest.mark.parametrize("fn", ["SDL_CreateTexture", "SDL_CreateRenderer"])
+def test_toggle_checks_recreated_software_renderer(fault_shim, fn):
+    """A software renderer is re-created by toggle_fullscreen on X11; when
+    SDL refuses the new renderer or texture the toggle raises and leaves no
+    half-made renderer behind, and set_mode starts afresh."""
+    env = _sdlwin.fault_env(fault_shim, fn + ":2")
+    env["SDL_RENDER_DRIVER"] = "software"
+    out = run("""
+s = d.set_mode((160, 100), lumora.SCALED)
+print("renderer", d._get_renderer_info()[0])
+try:
+    print("toggle", d.toggle_fullscreen())
+except lumora.error as e:
+    print("toggle", e)
+print("after", d._get_renderer_info())
+try:
+    d.flip()
+except lumora.error:
+    pass
+s = d.set_mode((160, 100), lumora.SCALED)
+s.fill((5, 6, 7))
+d.flip()
+print("again", d._get_renderer_info() is not None, s.get_size())
+""", **env)
+    v = values(out)
+    assert v["renderer"] == "software"
+    assert v["toggle"] == "injected %s failure" % fn
+    assert v["after"] == "None"
+    assert v["again"] == "True (160, 100)"
+
+
+def test_opengl_letterbox_viewport():
+    """A SCALED OpenGL display keeps its aspect ratio in the viewport after
+    resizes, and a degenerate size does not divide by zero."""
+    out = run("""
+import ctypes
+try:
+    d.set_mode((64, 48), lumora.OPENGL | lumora.SCALED)
+except lumora.error as e:
+    print("nogl", e)
+    raise SystemExit(0)
+S = _sdlwin.SDL
+S.SDL_GL_GetProcAddress.restype = ctypes.c_void_p
+get_iv = ctypes.CFUNCTYPE(None, ctypes.c_uint, ctypes.POINTER(ctypes.c_int))(
+    S.SDL_GL_GetProcAddress(b"glGetIntegerv"))
+
+class Ev:
+    def __init__(self, w, h):
+        self.w, self.h = w, h
+
+for w, h in ((128, 48), (64, 96), (0, 0), (100, 75)):
+    print("r%dx%d" % (w, h), d._resize_event(Ev(w, h)), end=" ")
+    vp = (ctypes.c_int * 4)()
+    get_iv(0x0BA2, vp)  # GL_VIEWPORT
+    print(*vp)
+""")
+    v = values(out)
+    if "nogl" in v:
+        pytest.skip("X server without OpenGL: " + v["nogl"])
+    # Wider than 4:3: bars left and right, centred.  Taller: the picture
+    # keeps the full width and sits at the bottom.
+    assert v["r128x48"] == "False 32 0 64 48"
+    assert v["r64x96"] == "False 0 0 64 48"
+    assert v["r0x0"].startswith("False")
+    assert v["r100x75"] == "False 0 0 100 75"

@@ -1,11 +1,16 @@
-"""``python -m lumora``: versions of lumora, SDL and the satellite libraries,
-and which modules import on this machine."""
+"""``python -m lumora``: play the demo game, ``lumora.examples.collector``.
+
+Arguments are the demo's own (``--frames N --screenshot out.png`` plays N
+frames of scripted input and saves the last one).  ``python -m lumora
+--info`` prints the versions of lumora, SDL and the satellite libraries and
+which modules import on this machine instead.
+"""
 
 import importlib
 import sys
 
 
-def main():
+def info():
     import lumora
 
     print("lumora", lumora.__version__, "on Python", sys.version.split()[0])
@@ -35,7 +40,16 @@ def main():
     print("modules:", " ".join(ok))
     if failed:
         print("not importable:", "; ".join(failed))
+    return 0
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv[:1] == ["--info"]:
+        return info()
+    from lumora.examples import collector
+    return collector.main(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -560,7 +560,10 @@ static int color_ass_subscript(PyObject *self, PyObject *key, PyObject *value)
 // Buffer export.
 // ---------------------------------------------------------------------------
 
+// Shape and stride live in static storage, not in the view: consumers may
+// copy a Py_buffer by value, and a pointer into the original would dangle.
 static Py_ssize_t k_unit_stride = 1;
+static Py_ssize_t k_lengths[5] = {0, 1, 2, 3, 4};
 
 static int color_getbuffer(PyObject *self, Py_buffer *view, int flags)
 {
@@ -575,7 +578,8 @@ static int color_getbuffer(PyObject *self, Py_buffer *view, int flags)
     view->readonly = 1;
     view->ndim = 1;
     view->format = (flags & PyBUF_FORMAT) ? (char *)"B" : nullptr;
-    view->shape = (flags & PyBUF_ND) == PyBUF_ND ? &view->len : nullptr;
+    view->shape =
+        (flags & PyBUF_ND) == PyBUF_ND ? &k_lengths[COLOR(self)->len] : nullptr;
     view->strides =
         (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &k_unit_stride : nullptr;
     view->suboffsets = nullptr;
@@ -605,8 +609,9 @@ enum class BinOp { Add, Sub, Mul, Mod, FloorDiv };
 
 static PyObject *color_binop(PyObject *a, PyObject *b, BinOp op)
 {
-    // An exact type test: an object merely claiming Color as its __class__
-    // does not have the byte layout read below.
+    // A real subtype test rather than PyObject_IsInstance: an object merely
+    // claiming Color as its __class__ does not have the byte layout read
+    // below.
     if (!PyObject_TypeCheck(a, &lmColor_Type) ||
         !PyObject_TypeCheck(b, &lmColor_Type))
         Py_RETURN_NOTIMPLEMENTED;

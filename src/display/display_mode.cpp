@@ -209,17 +209,24 @@ static PyObject *display_set_mode(PyObject *, PyObject *args, PyObject *kw)
     const bool scaled = (flags & LMD_SCALED) != 0;
     const bool full = (flags & LMD_FULLSCREEN) != 0;
     const bool opengl = (flags & LMD_OPENGL) != 0;
-    st->gl_mode = opengl;
-    st->gl_scaled = scaled && opengl;
-    if (st->gl_scaled &&
+    // Everything that can refuse the request comes before the first change
+    // to the current display, which keeps working after a refused call.
+    if (scaled && (w == 0 || h == 0))
+        return lmd_raise("Cannot set 0 sized SCALED display mode");
+    if (scaled && opengl &&
         PyErr_WarnEx(PyExc_FutureWarning,
                      "SCALED|OPENGL is experimental and subject to change", 1) < 0)
         return nullptr;
+    SDL_DisplayMode dm;
+    if (SDL_GetDesktopDisplayMode(display, &dm) != 0)
+        return lm_RaiseSDLError();
     if (!st->caption_text) {
         st->caption_text = strdup("lumora window");
         if (!st->caption_text)
             return PyErr_NoMemory();
     }
+    st->gl_mode = opengl;
+    st->gl_scaled = scaled && opengl;
     st->restore_w = st->restore_h = 0;
     destroy_scaled();
     lmd_del_watch();
@@ -232,21 +239,13 @@ static PyObject *display_set_mode(PyObject *, PyObject *args, PyObject *kw)
         surfobj.reset(so);
     }
 
-    SDL_DisplayMode dm;
-    if (SDL_GetDesktopDisplayMode(display, &dm) != 0)
-        return lm_RaiseSDLError();
-
     Uint32 sdl_flags;
     if (w == 0 && h == 0) {
-        if (scaled)
-            return lmd_raise("Cannot set 0 sized SCALED display mode");
         w = dm.w;
         h = dm.h;
         sdl_flags = full ? SDL_WINDOW_FULLSCREEN : 0;
     }
     else {
-        if (scaled && (w == 0 || h == 0))
-            return lmd_raise("Cannot set 0 sized SCALED display mode");
         sdl_flags = !full ? 0 : scaled ? SDL_WINDOW_FULLSCREEN_DESKTOP
                                        : SDL_WINDOW_FULLSCREEN;
     }
@@ -320,6 +319,11 @@ static PyObject *display_set_mode(PyObject *, PyObject *args, PyObject *kw)
                 lmSurface_AsSurface(surfobj.get())) {
                 if (lmSurface_SetSurface(surfobj.get(), nullptr, 0) < 0)
                     return nullptr;
+            }
+            // The context belongs to the old window: it goes first.
+            if (st->gl_ctx) {
+                SDL_GL_DeleteContext(st->gl_ctx);
+                st->gl_ctx = nullptr;
             }
             lm_SetDefaultWindow(nullptr);
             win = nullptr;

@@ -508,31 +508,31 @@ static PyObject *display_get_window_size(PyObject *, PyObject *)
 // Module
 // ---------------------------------------------------------------------------
 static PyMethodDef lmd_methods[] = {
-    {"init", display_init, METH_NOARGS, "init() -> None\nInitialize the display module"},
-    {"quit", display_quit, METH_NOARGS, "quit() -> None\nUninitialize the display module"},
+    {"init", display_init, METH_NOARGS, "init()\nInitialize the display module"},
+    {"quit", display_quit, METH_NOARGS, "quit()\nUninitialize the display module"},
     {"get_init", display_get_init, METH_NOARGS,
-     "get_init() -> bool\nReturns True if the display module has been initialized"},
+     "get_init()\nReturns True if the display module has been initialized"},
     {"get_active", display_get_active, METH_NOARGS,
-     "get_active() -> bool\nReturns True when the display is active on the screen"},
+     "get_active()\nReturns True when the display is active on the screen"},
     {"get_driver", display_get_driver, METH_NOARGS,
-     "get_driver() -> name\nGet the name of the lumora display backend"},
+     "get_driver()\nGet the name of the lumora display backend"},
     {"get_wm_info", display_get_wm_info, METH_NOARGS,
-     "get_wm_info() -> dict\nGet information about the current windowing system"},
+     "get_wm_info()\nGet information about the current windowing system"},
     {"Info", display_Info, METH_NOARGS,
      "Info() -> VideoInfo\nCreate a video display information object"},
     {"get_num_displays", display_get_num_displays, METH_NOARGS,
-     "get_num_displays() -> int\nReturn the number of displays"},
+     "get_num_displays()\nReturn the number of displays"},
     {"get_desktop_sizes", display_get_desktop_sizes, METH_NOARGS,
-     "get_desktop_sizes() -> list\nGet sizes of active desktops"},
+     "get_desktop_sizes()\nGet sizes of active desktops"},
     {"list_modes", (PyCFunction)(void (*)(void))display_list_modes,
      METH_VARARGS | METH_KEYWORDS,
-     "list_modes(depth=0, flags=lumora.FULLSCREEN, display=0) -> list\n"
+     "list_modes(depth=0, flags=lumora.FULLSCREEN, display=0)\n"
      "Get list of available fullscreen modes"},
     {"mode_ok", (PyCFunction)(void (*)(void))display_mode_ok, METH_VARARGS | METH_KEYWORDS,
-     "mode_ok(size, flags=0, depth=0, display=0) -> depth\n"
+     "mode_ok(size, flags=0, depth=0, display=0)\n"
      "Pick the best color depth for a display mode"},
     {"get_window_size", display_get_window_size, METH_NOARGS,
-     "get_window_size() -> tuple\nReturn the size of the window or screen"},
+     "get_window_size()\nReturn the size of the window or screen"},
     {nullptr, nullptr, 0, nullptr},
 };
 

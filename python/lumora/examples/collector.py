@@ -7,9 +7,11 @@ Escape quits.
     python -m lumora.examples.collector                      # play in a window
     python -m lumora.examples.collector --frames 120 --screenshot out.png
 
-With ``--frames`` (or on a machine without a display) the game plays itself
-for that many frames, steered by scripted key events posted to the event
-queue, and saves the last frame with ``lumora.image.save``.
+With ``--frames`` (or on a machine without a screen, where it falls back to
+SDL's window-less driver) the game plays itself for that many frames (120
+by default), steered by scripted key events posted to the event queue, and
+saves the last frame with ``lumora.image.save`` (``collector.png`` when no
+``--screenshot`` is given on a machine without a screen).
 """
 import argparse
 import math
@@ -34,12 +36,19 @@ LIVES = 3
 INVULNERABLE_FRAMES = 60
 
 
-def headless():
-    """True when there is no screen to open a window on."""
-    driver = os.environ.get("SDL_VIDEODRIVER", "")
-    if driver in ("dummy", "offscreen"):
-        return True
-    return not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+WINDOWLESS_DRIVERS = ("dummy", "offscreen")
+
+
+def start_video(lumora):
+    """Start the display; with no screen to open a window on, fall back to
+    SDL's window-less driver.  True when the game runs without a screen."""
+    try:
+        lumora.display.init()
+    except lumora.error:
+        lumora.display.quit()
+        os.environ["SDL_VIDEODRIVER"] = "dummy"
+        lumora.display.init()
+    return lumora.display.get_driver() in WINDOWLESS_DRIVERS
 
 
 class Game:
@@ -85,8 +94,9 @@ class Game:
             if not self.game_over:
                 self.reset()
             return
-        self.player.move_ip(dx * PLAYER_SPEED, dy * PLAYER_SPEED)
-        self.player.clamp_ip(self.lm.Rect(0, 0, WIDTH, HEIGHT))
+        p = self.player
+        p.x = min(max(p.x + dx * PLAYER_SPEED, 0), WIDTH - p.w)
+        p.y = min(max(p.y + dy * PLAYER_SPEED, 0), HEIGHT - p.h)
         px, py = self.player.center
         reach = PLAYER_SIZE // 2 + COIN_RADIUS
         for i, (cx, cy) in enumerate(self.coins):
@@ -237,20 +247,18 @@ def main(argv=None):
     parser.add_argument("--seed", type=int, default=7)
     args = parser.parse_args(argv)
 
-    scripted = args.frames is not None
-    if headless():
-        # Nothing to show: play the script on SDL's window-less driver.
-        os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-        scripted = True
-    frames = args.frames if args.frames is not None else (120 if scripted else None)
-    shot = args.screenshot or ("collector.png" if scripted and args.frames is None else None)
-
     import lumora
     import lumora.display
     import lumora.event
     import lumora.time
 
     lumora.init()
+    # Nothing to show it on: play the script and keep the last frame.
+    no_screen = start_video(lumora)
+    scripted = args.frames is not None or no_screen
+    frames = args.frames if args.frames is not None else (120 if scripted else None)
+    shot = args.screenshot or ("collector.png" if no_screen and args.frames is None else None)
+
     lumora.display.set_caption("lumora collector")
     screen = lumora.display.set_mode((WIDTH, HEIGHT))
     clock = lumora.time.Clock()
@@ -287,13 +295,20 @@ def main(argv=None):
         clock.tick(60)
         frame_no += 1
 
+    status = 0
     if shot:
-        import lumora.image
-        lumora.image.save(screen, shot)
-        print("saved", shot)
-    print("frames %d score %d best %d lives %d" % (frame_no, game.score, game.best, game.lives))
+        try:
+            import lumora.image
+            lumora.image.save(screen, shot)
+            print("saved", shot)
+        except Exception as exc:  # noqa: BLE001 - reported, not raised
+            print("could not save %s: %s" % (shot, exc), file=sys.stderr)
+            # Asked for explicitly, a missing frame is a failure.
+            status = 1 if args.screenshot else 0
+    print("frames %d score %d best %d lives %d driver %s"
+          % (frame_no, game.score, game.best, game.lives, lumora.display.get_driver()))
     lumora.quit()
-    return 0
+    return status
 
 
 if __name__ == "__main__":
