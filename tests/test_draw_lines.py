@@ -4,8 +4,8 @@ import warnings
 
 import pytest
 
-from _drawref import (Target, bounding, target, bresenham, thin_line,  # noqa: F401
-                      thick_line)
+from _drawref import (Target, bounding, target, thin_line,  # noqa: F401
+                      thick_segment, smooth_writes, shade)
 
 import lumora
 from lumora import Rect, Surface
@@ -32,15 +32,16 @@ def test_thin_line_pixels(target, start, end):
     target.check(r, thin_line(target.clip, *start, *end), start)
 
 
-@pytest.mark.parametrize("width", [2, 3, 4, 7])
-@pytest.mark.parametrize("start,end", [s for s in SEGMENTS[1:8]])
-@pytest.mark.parametrize("depth", [8, 16, 24, 32])
-def test_thick_line_pixels(depth, start, end, width):
-    t = Target(depth, "plain", (40, 40))
-    start = (start[0] + 4, start[1] + 4)
-    end = (end[0] + 4, end[1] + 4)
-    r = draw.line(t.surf, t.ink, start, end, width)
-    t.check(r, thick_line(*start, *end, width), start)
+@pytest.mark.parametrize("width", [2, 5])
+@pytest.mark.parametrize("start,end", [SEGMENTS[i]
+                                       for i in (1, 4, 6, 7, 8, 9)] + [
+    ((-6, 4), (40, 9)),       # nearly horizontal, leaving through both sides
+    ((3, 31), (12, -9)),      # steep, crossing top and bottom
+    ((25, 2), (1, 27)),       # 45 degrees backwards: horizontal spans
+])
+def test_thick_line_pixels(target, start, end, width):
+    r = draw.line(target.surf, target.ink, start, end, width)
+    target.check(r, thick_segment(target.clip, *start, *end, width), start)
 
 
 @pytest.mark.parametrize("width,rows", [(4, range(9, 13)), (3, range(9, 12)),
@@ -51,25 +52,6 @@ def test_thick_horizontal_rows(width, rows):
     assert t.painted() == {(x, y) for x in range(3, 21) for y in rows}
 
 
-def test_thick_line_continues_while_width_reaches_clip():
-    # The centre leaves through the right clip edge; the cross-section keeps
-    # being drawn while part of it is still inside.
-    t = Target(32, "plain")
-    t.surf.set_clip((0, 0, 20, 32))
-    t.clip = (0, 0, 20, 32)
-    r = draw.line(t.surf, t.ink, (10, 2), (30, 28), 9)
-    t.check(r, thick_line(10, 2, 30, 28, 9), (10, 2))
-
-
-def test_thick_line_in_clip_covers_model_inside(target):
-    # Clipping restarts the stepping at the clipped end; every pixel is still
-    # inside the clip and the axis-parallel case equals the model.
-    r = draw.line(target.surf, target.ink, (1, 12), (30, 12), 3)
-    target.check(r, thick_line(1, 12, 30, 12, 3), (1, 12))
-    draw.line(target.surf, target.ink, (-10, -3), (40, 35), 6)
-    assert all(target.inside(*p) for p in target.painted())
-
-
 @pytest.mark.parametrize("closed", [False, True])
 def test_lines_polyline(target, closed):
     pts = [(2, 2), (25, 6), (9, 28), (30, 30)]
@@ -78,6 +60,16 @@ def test_lines_polyline(target, closed):
     segs = list(zip(pts, pts[1:])) + ([(pts[-1], pts[0])] if closed else [])
     for a, b in segs:
         model |= thin_line(target.clip, *a, *b)
+    target.check(r, model, pts[0])
+
+
+@pytest.mark.parametrize("width", [3, 4])
+def test_thick_lines_polyline(target, width):
+    pts = [(-3, 4), (22, 2), (28, 29), (6, 20)]
+    r = draw.lines(target.surf, target.ink, True, pts, width)
+    model = set()
+    for a, b in zip(pts, pts[1:] + pts[:1]):
+        model |= thick_segment(target.clip, *a, *b, width)
     target.check(r, model, pts[0])
 
 
@@ -194,6 +186,54 @@ def test_aaline_on_pixel_rows_is_solid(target):
     target.ink = target.surf.map_rgb((255, 255, 255))
     r = draw.aaline(target.surf, target.ink, (2.0, 5.0), (20.0, 5.0))
     target.check(r, {(x, 5) for x in range(2, 21)}, (2, 5))
+
+
+AA_SEGMENTS = [
+    ((2.5, 3.25), (20.5, 12.25)),     # shallow, gradient 1/2
+    ((3.25, 2.5), (7.75, 26.5)),      # steep
+    ((29.75, 27.5), (1.25, 5.0)),     # backwards
+    ((-6.5, 30.25), (38.5, 1.5)),     # through the clip edges
+    ((16.3, -4.1), (9.7, 40.2)),      # inexact values
+    ((0.1, 0.2), (31.9, 31.7)),
+]
+
+
+@pytest.mark.parametrize("start,end", AA_SEGMENTS)
+def test_aaline_pixels(target, start, end):
+    # White on black: each channel is the coverage times 255, truncated.
+    ink = target.surf.map_rgb((255, 255, 255))
+    r = draw.aaline(target.surf, ink, start, end)
+    writes = [w for w in smooth_writes(target.clip, *start, *end)
+              if target.inside(w[0], w[1])]
+    want = {}
+    for x, y, b in writes:
+        c = shade(b, 255)
+        want[(x, y)] = target.surf.map_rgb((c, c, c))
+    got = {p: target.surf.get_at_mapped(p) for p in target.touched()}
+    assert got == {p: v for p, v in want.items() if v}
+    assert r == bounding(set(want), (int(start[0]), int(start[1])))
+    target.check_parent()
+
+
+@pytest.mark.parametrize("blend", [1, 0])
+@pytest.mark.parametrize("depth,flags", [(32, lumora.SRCALPHA), (24, 0)])
+def test_aaline_shading_over_background(depth, flags, blend):
+    s = Surface((24, 24), flags, depth)
+    bg = (30, 60, 90, 120) if flags else (30, 60, 90, 255)
+    s.fill(bg)
+    colour = (250, 128, 7, 200) if flags else (250, 128, 7, 255)
+    start, end = (1.5, 2.25), (21.5, 17.25)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        draw.aaline(s, colour, start, end, blend)
+    want = {}
+    for x, y, b in smooth_writes((0, 0, 24, 24), *start, *end):
+        px = tuple(shade(b, c, g if blend else None)
+                   for c, g in zip(colour, bg))
+        want[(x, y)] = px if flags else px[:3] + (255,)
+    for y in range(24):
+        for x in range(24):
+            assert tuple(s.get_at((x, y))) == want.get((x, y), bg), (x, y)
 
 
 def test_aaline_vertical_solid():
@@ -333,6 +373,34 @@ def test_docstrings(name, first, last):
     assert len(lines) == 3
     assert lines[0] == first and lines[2] == last
     assert lines[1].startswith(name + "(surface, color, ")
+
+
+def test_circle_long_docstring():
+    assert draw.circle.__doc__.split("\n")[1] == (
+        "circle(surface, color, center, radius, width=0, draw_top_right=None, "
+        "draw_top_left=None, draw_bottom_left=None, draw_bottom_right=None) "
+        "-> Rect")
+
+
+class Endless:
+    """A sequence claiming 2**29 points, too many to convert."""
+
+    def __len__(self):
+        return 2 ** 29
+
+    def __getitem__(self, i):
+        raise AssertionError("no point should be read")
+
+
+@pytest.mark.parametrize("call,what", [
+    (lambda: draw.lines(S, 1, 0, Endless()), "lines"),
+    (lambda: draw.aalines(S, 1, 0, Endless()), "aalines"),
+    (lambda: draw.polygon(S, 1, Endless()), "polygon"),
+])
+def test_too_many_points(call, what):
+    with pytest.raises(MemoryError,
+                       match="^cannot allocate memory to draw %s$" % what):
+        call()
 
 
 def test_module_doc():

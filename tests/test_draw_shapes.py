@@ -4,8 +4,9 @@ import time
 
 import pytest
 
-from _drawref import (Target, bounding, target, disc, ring, oval,  # noqa: F401
-                      scanline, arc_pass, rect_frame, thin_line)
+from _drawref import (Target, target, disc, ring, oval,  # noqa: F401
+                      scanline, arc_pass, rect_frame, thin_line, circle_model,
+                      quarter_rings, ellipse_model, arc_model, rect_model)
 
 import lumora
 from lumora import Rect, Surface
@@ -19,15 +20,7 @@ def _prompt(fn, *args, **kw):
     return r
 
 
-def mirror_x(pixels, axis2):
-    return {(axis2 - x, y) for x, y in pixels}
-
-
-def mirror_y(pixels, axis2):
-    return {(x, axis2 - y) for x, y in pixels}
-
-
-# --- circles ----------------------------------------------------------------
+# --- circles -----------------------------------------------------------------
 
 @pytest.mark.parametrize("center,radius", [((10, 10), 1), ((16, 16), 2),
                                            ((15, 17), 9), ((16, 16), 13),
@@ -53,17 +46,13 @@ def test_circle_radius_one_block_and_quadrant():
     assert t.painted() == {(10, 9)}
 
 
-@pytest.mark.parametrize("width", [2, 3, 5])
-@pytest.mark.parametrize("depth", [8, 16, 24, 32])
-def test_thick_circle_is_ring_in_disc(depth, width):
-    t = Target(depth, "plain")
-    draw.circle(t.surf, t.ink, (16, 16), 12, width)
-    got = t.painted()
-    assert got <= disc(16, 16, 12)
-    assert ring(16, 16, 12) <= got
-    assert not got & disc(16, 16, 12 - width - 1)
-    # The ring is symmetric about the centre (right half one pixel closer).
-    assert mirror_x(got, 31) == got and mirror_y(got, 31) == got
+@pytest.mark.parametrize("center,radius,width", [((16, 16), 12, 2),
+                                                 ((15, 17), 13, 5),
+                                                 ((3, 28), 10, 3),
+                                                 ((27, 9), 7, 6)])
+def test_thick_circle(target, center, radius, width):
+    r = draw.circle(target.surf, target.ink, center, radius, width)
+    target.check(r, circle_model(*center, radius, width), center)
 
 
 def test_circle_width_at_least_radius_is_disc():
@@ -73,22 +62,13 @@ def test_circle_width_at_least_radius_is_disc():
     assert a.painted() == b.painted() == disc(16, 16, 9)
 
 
-@pytest.mark.parametrize("width", [0, 1, 3])
-def test_circle_quadrants(width):
-    whole = None
-    for flag, inside in [
-            ("draw_top_right", lambda x, y: x >= 16 and y <= 16),
-            ("draw_top_left", lambda x, y: x <= 15 and y <= 16),
-            ("draw_bottom_left", lambda x, y: x <= 15 and y >= 16),
-            ("draw_bottom_right", lambda x, y: x >= 16 and y >= 16)]:
-        t = Target(32, "plain")
-        r = draw.circle(t.surf, t.ink, (16, 16), 10, width, **{flag: True})
-        got = t.painted()
-        assert got and all(inside(x, y) for x, y in got), flag
-        assert r == bounding(got, (16, 16))
-        whole = got if whole is None else whole | got
-    if width == 0:
-        assert disc(16, 16, 10) <= whole
+@pytest.mark.parametrize("flags", [(1, 0, 0, 0), (0, 1, 0, 1), (0, 0, 1, 0),
+                                   (2, -1, 0, 5)])
+@pytest.mark.parametrize("width", [0, 3])
+def test_circle_quadrant_pixels(target, flags, width):
+    center, radius = (14, 17), 11
+    r = draw.circle(target.surf, target.ink, center, radius, width, *flags)
+    target.check(r, quarter_rings(*center, radius, width, *flags), center)
 
 
 @pytest.mark.parametrize("args", [dict(radius=0), dict(radius=-3),
@@ -144,7 +124,7 @@ def test_circle_non_finite_draws_nothing():
     assert t.painted() == set()
 
 
-# --- ellipses -----------------------------------------------------------------
+# --- ellipses ----------------------------------------------------------------
 
 @pytest.mark.parametrize("rect", [(3, 4, 1, 7), (3, 4, 7, 1), (2, 3, 10, 6),
                                   (2, 3, 11, 7), (4, 1, 6, 11), (1, 2, 29, 27),
@@ -156,18 +136,11 @@ def test_filled_ellipse(target, rect):
 
 @pytest.mark.parametrize("rect,width", [((2, 3, 20, 12), 1),
                                         ((1, 1, 29, 25), 3),
-                                        ((4, 2, 13, 27), 2)])
-def test_ellipse_ring(rect, width):
-    t = Target(32, "plain")
-    draw.ellipse(t.surf, t.ink, rect, width)
-    got = t.painted()
-    x, y, w, h = rect
-    full = oval(*rect)
-    assert got <= full
-    assert (x + w // 2, y + h // 2) not in got
-    # Every column and row of the ellipse reaches its outline.
-    assert {p[0] for p in got} == {p[0] for p in full}
-    assert {p[1] for p in got} == {p[1] for p in full}
+                                        ((4, 2, 13, 27), 2),
+                                        ((-7, 6, 30, 21), 4)])
+def test_ellipse_ring_pixels(target, rect, width):
+    r = draw.ellipse(target.surf, target.ink, rect, width)
+    target.check(r, ellipse_model(*rect, width), rect[:2])
 
 
 def test_ellipse_wide_border_fills():
@@ -203,7 +176,7 @@ def test_huge_ellipse(width):
         assert got == t.visible({(x, y) for x in range(32) for y in range(32)})
 
 
-# --- arcs ---------------------------------------------------------------------
+# --- arcs --------------------------------------------------------------------
 
 @pytest.mark.parametrize("rect,a0,a1", [((2, 2, 28, 28), 0.0, math.pi),
                                         ((1, 4, 30, 20), 0.5, 5.5),
@@ -216,18 +189,12 @@ def test_thin_arc(target, rect, a0, a1):
     target.check(r, model, (x, y))
 
 
-def test_thick_arc_is_union_of_passes():
-    t = Target(32, "plain")
-    rect, a0, a1, wd = (2, 2, 28, 26), 0.3, 4.0, 3
-    draw.arc(t.surf, t.ink, rect, a0, a1, wd)
-    x, y, w, h = rect
-    model = set()
-    for i in range(wd):
-        model |= arc_pass(x + w // 2 - 1, y + h // 2 - 1, w // 2 - i - 1,
-                          h // 2 - i - 1, a0, a1)
-        model |= arc_pass(x + w // 2, y + h // 2, w // 2 - i, h // 2 - i,
-                          a0, a1)
-    assert t.painted() == t.visible(model)
+@pytest.mark.parametrize("rect,a0,a1,wd", [((2, 2, 28, 26), 0.3, 4.0, 3),
+                                           ((-4, 5, 36, 20), 5.0, 2.0, 2),
+                                           ((6, 1, 18, 30), -2.0, 2.5, 20)])
+def test_thick_arc(target, rect, a0, a1, wd):
+    r = draw.arc(target.surf, target.ink, rect, a0, a1, wd)
+    target.check(r, arc_model(*rect, a0, a1, wd), rect[:2])
 
 
 def test_arc_wraps_once():
@@ -281,7 +248,7 @@ def test_huge_arc(width):
     assert all(t.inside(*p) for p in t.painted())
 
 
-# --- polygons -----------------------------------------------------------------
+# --- polygons ----------------------------------------------------------------
 
 POLYGONS = [
     [(0, 0), (10, 0), (10, 10), (0, 10)],
@@ -339,12 +306,13 @@ def test_polygon_extreme_x_sorted_safely(kind):
 def test_polygon_extreme_y_rows_limited_to_clip():
     t = Target(32, "clip")
     lo, hi = -2 ** 31, 2 ** 31 - 1
-    _prompt(draw.polygon, t.surf, t.ink, [(0, lo), (31, lo), (31, hi), (0, hi)])
+    _prompt(draw.polygon, t.surf, t.ink,
+            [(0, lo), (31, lo), (31, hi), (0, hi)])
     assert t.painted() == t.visible({(x, y) for x in range(32)
                                      for y in range(32)})
 
 
-# --- rectangles ---------------------------------------------------------------
+# --- rectangles --------------------------------------------------------------
 
 @pytest.mark.parametrize("rect", [(2, 3, 10, 7), (-4, -4, 12, 40),
                                   (20, 20, 30, 30), (5, 5, 1, 1)])
@@ -369,6 +337,27 @@ def test_bordered_rect(target, rect, width):
     assert r == Rect(ax, ay, min(x + w, cx + cw) - ax,
                      min(y + h, cy + ch) - ay)
     target.check_parent()
+
+
+ROUNDED = [
+    ((3, 4, 24, 20), 0, 5, ()),
+    ((3, 4, 24, 20), 3, 5, ()),
+    ((-6, 2, 30, 25), 2, 8, ()),
+    ((2, 2, 28, 27), 1, 3, (9, -1, 0, 14)),
+    ((4, 3, 22, 25), 0, 0, (1, 30, 12, 2)),     # oversized: scaled down
+    ((25, 28, -20, -22), 4, 6, ()),              # negative size: normalised
+    ((5, 6, 20, 10), 7, 3, ()),                  # border wider than half
+    ((1, 1, 30, 30), 2, -4, (6, -1, -1, -9)),    # negative radii: square
+]
+
+
+@pytest.mark.parametrize("rect,width,radius,corners", ROUNDED)
+def test_rounded_rect_pixels(target, rect, width, radius, corners):
+    r = draw.rect(target.surf, target.ink, rect, width, radius, *corners)
+    model = rect_model(target.clip, *rect, width, radius, *corners)
+    x, y, w, h = rect
+    fallback = (min(x, x + w), min(y, y + h))
+    target.check(r, model, fallback)
 
 
 def test_rect_wide_border_fills():
@@ -404,56 +393,12 @@ def test_rect_border_on_rle_surface():
     assert tuple(s.get_at((6, 6)))[:3] == (0, 0, 0)
 
 
-@pytest.mark.parametrize("kind", ["plain", "clip", "sub"])
-@pytest.mark.parametrize("radius", [3, 6])
-def test_rounded_rect_filled(kind, radius):
-    t = Target(32, kind)
-    x, y, w, h = 3, 4, 24, 20
-    r = draw.rect(t.surf, t.ink, (x, y, w, h), 0, radius)
-    got = t.painted()
-    box = {(xx, yy) for xx in range(x, x + w) for yy in range(y, y + h)}
-    assert got <= box
-    inner = {(xx, yy) for xx in range(x + radius, x + w - radius)
-             for yy in range(y, y + h)}
-    inner |= {(xx, yy) for xx in range(x, x + w)
-              for yy in range(y + radius, y + h - radius)}
-    assert t.visible(inner) <= got
-    for corner in [(x, y), (x + w - 1, y), (x, y + h - 1),
-                   (x + w - 1, y + h - 1)]:
-        assert corner not in got
-    assert r == bounding(got, (x, y))
-    t.check_parent()
-
-
-def test_rounded_rect_border_hugs_outline():
-    t = Target(32, "plain")
-    x, y, w, h, wd = 3, 4, 24, 20, 3
-    draw.rect(t.surf, t.ink, (x, y, w, h), wd, 5)
-    got = t.painted()
-    assert (x + w // 2, y + h // 2) not in got
-    # The straight parts are exactly wd pixels thick.
-    assert {(x + 12, yy) for yy in range(y, y + wd)} <= got
-    assert (x + 12, y + wd) not in got
-    assert {(xx, y + 10) for xx in range(x + w - wd, x + w)} <= got
-    assert (x + w - wd - 1, y + 10) not in got
-
-
 @pytest.mark.parametrize("width", [7, 10, 100, 2 ** 31 - 1])
 def test_rounded_rect_border_wider_than_half_stays_inside(width):
     t = Target(32, "plain")
     draw.rect(t.surf, t.ink, (6, 8, 20, 10), width, 3)
     got = t.painted()
     assert got and all(6 <= x < 26 and 8 <= y < 18 for x, y in got)
-
-
-def test_rounded_rect_negative_corner_radius_is_square():
-    t = Target(32, "plain")
-    draw.rect(t.surf, t.ink, (2, 2, 20, 16), 0, -5, border_top_left_radius=4)
-    got = t.painted()
-    assert (2, 2) not in got                  # rounded corner
-    for corner in [(21, 2), (2, 17), (21, 17)]:
-        assert corner in got                  # square corners
-    assert got <= {(x, y) for x in range(2, 22) for y in range(2, 18)}
 
 
 @pytest.mark.parametrize("radius", [40, 2 ** 31 - 1])
@@ -475,7 +420,7 @@ def test_huge_rects_prompt():
     assert all(t.inside(*p) for p in t.painted())
 
 
-# --- shared errors --------------------------------------------------------------
+# --- shared errors -----------------------------------------------------------
 
 S = Surface((8, 8), 0, 32)
 
@@ -485,7 +430,8 @@ S = Surface((8, 8), 0, 32)
      "center argument must be a pair of numbers"),
     (lambda: draw.circle(S, 1, (1, 1), "3"), TypeError,
      "radius argument must be a number"),
-    (lambda: draw.ellipse(S, 1, "rect"), TypeError, "rect argument is invalid"),
+    (lambda: draw.ellipse(S, 1, "rect"), TypeError,
+     "rect argument is invalid"),
     (lambda: draw.arc(S, 1, (1, 2), 0, 1), TypeError,
      "rect argument is invalid"),
     (lambda: draw.rect(S, 1, None), TypeError, "rect argument is invalid"),
@@ -510,3 +456,52 @@ def test_rect_argument_checked_before_surface():
     # The rect is examined first, then the surface.
     with pytest.raises(TypeError, match="rect argument is invalid"):
         draw.ellipse(S, "no such colour", None)
+
+
+# --- locking -----------------------------------------------------------------
+
+CALLS = [
+    ("line", lambda s: draw.line(s, 1, (0, 0), (5, 5))),
+    ("aaline", lambda s: draw.aaline(s, 1, (0, 0), (5, 5))),
+    ("lines", lambda s: draw.lines(s, 1, 0, [(0, 0), (5, 5)])),
+    ("aalines", lambda s: draw.aalines(s, 1, 0, [(0, 0), (5, 5)])),
+    ("ellipse", lambda s: draw.ellipse(s, 1, (0, 0, 9, 7))),
+    ("arc", lambda s: draw.arc(s, 1, (0, 0, 9, 7), 0, 3)),
+    ("circle", lambda s: draw.circle(s, 1, (5, 5), 3)),
+    ("polygon", lambda s: draw.polygon(s, 1, [(0, 0), (5, 5), (0, 5)])),
+    ("rect", lambda s: draw.rect(s, 1, (0, 0, 5, 5))),
+    ("bordered rect", lambda s: draw.rect(s, 1, (0, 0, 15, 15), 2)),
+    ("rounded rect", lambda s: draw.rect(s, 1, (0, 0, 15, 15), 2, 3)),
+]
+
+
+@pytest.fixture
+def quit_display():
+    display = pytest.importorskip("lumora.display")
+    display.init()
+    try:
+        screen = display.set_mode((40, 30), 0, 32)
+        sub = screen.subsurface((4, 4, 20, 20))
+    finally:
+        display.quit()
+    return screen, sub
+
+
+@pytest.mark.parametrize("name,call", CALLS, ids=[c[0] for c in CALLS])
+def test_lock_failure_raises(quit_display, name, call):
+    screen, sub = quit_display
+    # The subsurface still has its own pixels record, but its parent is
+    # gone: taking the lock fails.
+    with pytest.raises(RuntimeError, match="^error locking surface$"):
+        call(sub)
+    with pytest.raises(lumora.error, match="display Surface quit"):
+        call(screen)
+    assert sub.get_locks() == ()
+
+
+def test_lock_released_after_drawing():
+    s = Surface((20, 20), 0, 32)
+    sub = s.subsurface((2, 2, 10, 10))
+    for _, call in CALLS:
+        call(sub)
+        assert not sub.get_locked() and not s.get_locked()

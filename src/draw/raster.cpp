@@ -19,6 +19,10 @@
 #include <type_traits>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lmdraw {
 
 namespace {
@@ -30,7 +34,7 @@ typedef uint32_t u32a __attribute__((may_alias));
 // closed forms (their iteration count grows with the radius, not with the
 // visible area).
 constexpr int64_t kExactRadius = 1 << 17;
-constexpr int64_t kExactQuarter = 1 << 12;
+constexpr int64_t kExactQuarter = kExactRadius;
 constexpr int64_t kExactArcPasses = 2048;
 constexpr double kTwoPi = 6.283185307179586;
 
@@ -446,11 +450,56 @@ void thick_t(P &p, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t w)
     const bool xmaj = dx > dy;
     const int64_t lo = (w - 1) / 2, hi = w / 2;
     int64_t x = xs, y = ys;
+    // An x-major line is a column per centre pixel.  Written as columns it
+    // would step through memory a row at a time; instead the centre pixels
+    // are gathered as runs of equal y, and every row gets one span: the
+    // columns reaching row r are those of the runs with y in
+    // [r - hi, r + lo], and since x and y both move monotonically along the
+    // line, their union is the span between the outer ends of the first
+    // and last of those runs.  The runs are handled in batches; a row on a
+    // batch boundary is written by both, which changes nothing.
+    struct Run {
+        int64_t y, xa, xb;
+    };
+    constexpr int kRuns = 256;
+    Run runs[kRuns];
+    int nruns = 0;
+    auto flush = [&]() {
+        if (nruns == 0)
+            return;
+        // Runs in increasing y.
+        auto at = [&](int i) -> const Run & {
+            return sy > 0 ? runs[i] : runs[nruns - 1 - i];
+        };
+        const int64_t rlo = std::max(at(0).y - lo, p.cy0);
+        const int64_t rhi = std::min(at(nruns - 1).y + hi, p.cy1 - 1);
+        int first = 0, last = -1;
+        for (int64_t r = rlo; r <= rhi; ++r) {
+            while (first < nruns && at(first).y < r - hi)
+                ++first;
+            while (last + 1 < nruns && at(last + 1).y <= r + lo)
+                ++last;
+            if (first > last)
+                continue;
+            const Run &a = at(first), &b = at(last);
+            p.span(std::min(a.xa, b.xa), std::max(a.xb, b.xb), r);
+        }
+        nruns = 0;
+    };
     auto draw = [&]() {
-        if (xmaj)
-            p.column(x, y - lo, y + hi);
-        else
+        if (!xmaj) {
             p.span(x - lo, x + hi, y);
+            return;
+        }
+        if (nruns > 0 && runs[nruns - 1].y == y) {
+            Run &r = runs[nruns - 1];
+            r.xa = std::min(r.xa, x);
+            r.xb = std::max(r.xb, x);
+            return;
+        }
+        if (nruns == kRuns)
+            flush();
+        runs[nruns++] = Run{y, x, x};
     };
     auto step = [&]() {
         int64_t e2 = err;
@@ -506,6 +555,7 @@ void thick_t(P &p, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t w)
         }
     }
     draw();
+    flush();
 }
 
 // ---------------------------------------------------------------------------
@@ -591,9 +641,11 @@ struct GenericShade {
 // no channel end up 0, as mapping would leave them.
 typedef float v4f __attribute__((vector_size(16)));
 typedef int32_t v4i __attribute__((vector_size(16)));
+typedef uint8_t v4u8 __attribute__((vector_size(4)));
 
 struct FastShade4 {
     v4f col;      // colour per byte of the pixel
+    alignas(16) float colv[4];
     uint32_t keep;  // bytes that belong to a channel
     bool blend;
 
@@ -609,6 +661,7 @@ struct FastShade4 {
             keep |= 0xffu << (8 * byte);
         }
         col = v4f{c[0], c[1], c[2], c[3]};
+        memcpy(colv, c, sizeof colv);
     }
     template <class P>
     __attribute__((always_inline)) void put(P &p, int64_t x, int64_t y,
@@ -617,10 +670,35 @@ struct FastShade4 {
         if (!p.inside(x, y))
             return;
         uint8_t *q = p.at(x, y);
+        *reinterpret_cast<u32a *>(q) = shade(*reinterpret_cast<const u32a *>(q), b);
+        p.box.add((int32_t)x, (int32_t)y);
+    }
+    // The blended pixel for a background value and a brightness.
+    __attribute__((always_inline)) uint32_t shade(uint32_t bgv, float b) const
+    {
+#ifdef __SSE2__
+        const __m128 bv = _mm_set1_ps(b);
+        __m128 r = _mm_mul_ps(bv, _mm_load_ps(colv));
+        if (blend) {
+            const __m128i z = _mm_setzero_si128();
+            __m128i px = _mm_cvtsi32_si128((int)bgv);
+            px = _mm_unpacklo_epi16(_mm_unpacklo_epi8(px, z), z);
+            r = _mm_add_ps(r, _mm_mul_ps(_mm_set1_ps(1.0f - b),
+                                         _mm_cvtepi32_ps(px)));
+        }
+        // max(r, 0) also turns a NaN into 0.
+        r = _mm_min_ps(_mm_max_ps(r, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+        __m128i ri = _mm_cvttps_epi32(r);
+        ri = _mm_packs_epi32(ri, ri);
+        ri = _mm_packus_epi16(ri, ri);
+        return (uint32_t)_mm_cvtsi128_si32(ri) & keep;
+#else
         v4f r;
         const v4f bv = {b, b, b, b};
         if (blend) {
-            const v4f g = {(float)q[0], (float)q[1], (float)q[2], (float)q[3]};
+            v4u8 bytes;
+            memcpy(&bytes, &bgv, 4);
+            const v4f g = __builtin_convertvector(bytes, v4f);
             const v4f nb = {1.0f - b, 1.0f - b, 1.0f - b, 1.0f - b};
             r = bv * col + nb * g;
         }
@@ -628,15 +706,146 @@ struct FastShade4 {
             r = bv * col;
         }
         const v4f zero = {0, 0, 0, 0}, top = {255, 255, 255, 255};
-        r = r < zero ? zero : r;
+        r = r > zero ? r : zero;
         r = r > top ? top : r;
-        v4i ri = __builtin_convertvector(r, v4i);
-        uint32_t v = ((uint32_t)ri[0] | ((uint32_t)ri[1] << 8) |
-                      ((uint32_t)ri[2] << 16) | ((uint32_t)ri[3] << 24)) & keep;
-        *reinterpret_cast<u32a *>(q) = v;
-        p.box.add((int32_t)x, (int32_t)y);
+        const v4u8 out =
+            __builtin_convertvector(__builtin_convertvector(r, v4i), v4u8);
+        uint32_t v;
+        memcpy(&v, &out, 4);
+        return v & keep;
+#endif
     }
 };
+
+// The body of an anti-aliased line: for each major coordinate x in
+// [xs, xe), brightness b = 1 - iy + (int)iy one row above (int)iy and, when
+// iy is not whole, 1 - b on row (int)iy; iy advances by the gradient.
+template <class P, class S>
+void smooth_body(P &p, const S &s, bool steep, int64_t xs, int64_t xe,
+                 float iy, float gradient)
+{
+    auto put = [&](int64_t px, int64_t py, float b)
+                   __attribute__((always_inline)) {
+        if (steep)
+            s.put(p, py, px, b);
+        else
+            s.put(p, px, py, b);
+    };
+    const float ylo = -1073741824.0f, yhi = 1073741824.0f;
+    // Blending reads every pixel before writing it; a steep line reaches a
+    // new row (a new cache line) at every step, so the rows a few steps
+    // ahead are fetched early.  The address is clamped into the clip
+    // rectangle, so it always lies inside the pixel buffer.
+    constexpr int64_t kAhead = 12;
+    const float ahead = gradient * (float)kAhead;
+    auto prefetch = [&](int64_t major, float minor) {
+        int64_t mn = (int64_t)std::min(std::max(minor, ylo), yhi) - 1;
+        int64_t px = steep ? mn : major, py = steep ? major : mn;
+        px = std::min(std::max(px, p.cx0), p.cx1 - 1);
+        py = std::min(std::max(py, p.cy0), p.cy1 - 1);
+        if (p.cx0 < p.cx1 && p.cy0 < p.cy1) {
+            const uint8_t *q = p.at(px, py);
+            __builtin_prefetch(q, 1);
+            if (!steep && py + 1 < p.cy1)
+                __builtin_prefetch(q + p.pitch, 1);
+        }
+    };
+    for (int64_t x = xs; x < xe; ++x) {
+        prefetch(x + kAhead, iy + ahead);
+        float cy = std::min(std::max(iy, ylo), yhi);
+        int32_t y = (int32_t)cy;
+        float fy = (float)y;
+        float b = 1.0f - iy + fy;
+        put(x, (int64_t)y - 1, b);
+        if (fy < iy)
+            put(x, (int64_t)y, 1.0f - b);
+        iy += gradient;
+    }
+}
+
+// The same for 4-byte pixels with whole-byte channels: the clip test is
+// one unsigned compare per axis, the box is kept in locals, and the two
+// layouts (steep or not) get a loop each.
+template <bool Steep>
+void smooth_body4(Painter<4> &p, const FastShade4 &s, int64_t xs, int64_t xe,
+                  float iy, float gradient)
+{
+    const float ylo = -1073741824.0f, yhi = 1073741824.0f;
+    const int64_t mj0 = Steep ? p.cy0 : p.cx0, mn0 = Steep ? p.cx0 : p.cy0;
+    const uint64_t mjn = (uint64_t)(Steep ? p.cy1 - p.cy0 : p.cx1 - p.cx0);
+    const uint64_t mnn = (uint64_t)(Steep ? p.cx1 - p.cx0 : p.cy1 - p.cy0);
+    if (mjn == 0 || mnn == 0)
+        return;
+    uint8_t *const pix = p.pix;
+    const ptrdiff_t pitch = p.pitch;
+    const ptrdiff_t mj_step = Steep ? pitch : 4, mn_step = Steep ? 4 : pitch;
+    int64_t mj_lo = INT64_MAX, mj_hi = INT64_MIN;
+    int64_t mn_lo = INT64_MAX, mn_hi = INT64_MIN;
+    // Only a steep line needs the rows ahead fetched (see above); a
+    // shallow one stays on the same two rows for many steps.
+    constexpr int64_t kAhead = 12;
+    for (int64_t x = xs; x < xe; ++x) {
+        // Branch-free clamp: iy is finite, and the clip keeps it near the
+        // clip rectangle anyway.
+        float cy = iy < ylo ? ylo : iy;
+        cy = cy > yhi ? yhi : cy;
+        const int32_t y = (int32_t)cy;
+        const float fy = (float)y;
+        const float b = 1.0f - iy + fy;
+        if ((uint64_t)(x - mj0) < mjn) {
+            uint8_t *const line = pix + (ptrdiff_t)x * mj_step;
+            if (Steep) {
+                const int64_t amj = std::min<int64_t>(x + kAhead - mj0,
+                                                      (int64_t)mjn - 1);
+                int64_t amn = (int64_t)y - 1 - mn0;
+                amn = amn < 0 ? 0 : amn;
+                amn = amn >= (int64_t)mnn ? (int64_t)mnn - 1 : amn;
+                __builtin_prefetch(pix + (ptrdiff_t)(amj + mj0) * mj_step +
+                                       (ptrdiff_t)(amn + mn0) * mn_step, 1);
+            }
+            const int64_t ya = (int64_t)y - 1;
+            bool wrote = false;
+            if ((uint64_t)(ya - mn0) < mnn) {
+                u32a *q = reinterpret_cast<u32a *>(line + (ptrdiff_t)ya * mn_step);
+                *q = s.shade(*q, b);
+                mn_lo = std::min(mn_lo, ya);
+                mn_hi = std::max(mn_hi, ya);
+                wrote = true;
+            }
+            if (fy < iy && (uint64_t)((int64_t)y - mn0) < mnn) {
+                u32a *q = reinterpret_cast<u32a *>(line + (ptrdiff_t)y * mn_step);
+                *q = s.shade(*q, 1.0f - b);
+                mn_lo = std::min<int64_t>(mn_lo, y);
+                mn_hi = std::max<int64_t>(mn_hi, y);
+                wrote = true;
+            }
+            if (wrote) {
+                mj_lo = std::min(mj_lo, x);
+                mj_hi = std::max(mj_hi, x);
+            }
+        }
+        iy += gradient;
+    }
+    if (mj_lo <= mj_hi) {
+        if (Steep) {
+            p.box.add((int32_t)mn_lo, (int32_t)mj_lo);
+            p.box.add((int32_t)mn_hi, (int32_t)mj_hi);
+        }
+        else {
+            p.box.add((int32_t)mj_lo, (int32_t)mn_lo);
+            p.box.add((int32_t)mj_hi, (int32_t)mn_hi);
+        }
+    }
+}
+
+void smooth_body(Painter<4> &p, const FastShade4 &s, bool steep, int64_t xs,
+                 int64_t xe, float iy, float gradient)
+{
+    if (steep)
+        smooth_body4<true>(p, s, xs, xe, iy, gradient);
+    else
+        smooth_body4<false>(p, s, xs, xe, iy, gradient);
+}
 
 int64_t ftrunc(float v) { return trunc64((double)v); }
 
@@ -747,17 +956,7 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
     }
     // The walk stays within a pixel or two of the clip rectangle, so the
     // row fits 32 bits; the clamp only guards against rounding surprises.
-    const float ylo = -1073741824.0f, yhi = 1073741824.0f;
-    for (int64_t x = xs; x < xe; ++x) {
-        float cy = std::min(std::max(iy, ylo), yhi);
-        int32_t y = (int32_t)cy;
-        float fy = (float)y;
-        float b = 1.0f - iy + fy;
-        put(x, (int64_t)y - 1, b);
-        if (fy < iy)
-            put(x, (int64_t)y, 1.0f - b);
-        iy += gradient;
-    }
+    smooth_body(p, s, steep, xs, xe, iy, gradient);
 }
 
 // ---------------------------------------------------------------------------
@@ -1211,13 +1410,20 @@ void oval_ring_t(P &p, int64_t x, int64_t y, int64_t w, int64_t h, int64_t t)
     double d1 = (double)b2 - (double)a2 * (double)b + 0.25 * (double)a2;
     int64_t dx = 0, dy = 2 * a2 * b;
     while (dx < dy) {
-        draw();
         if (d1 < 0) {
+            // py, xi and solid stay: this row's spans only grow, so only
+            // the widest (the last before py moves) is written.
             ++px;
             dx += 2 * b2;
             d1 += (double)(dx + b2);
+            if (!(dx < dy)) {
+                --px;
+                draw();
+                ++px;
+            }
         }
         else {
+            draw();
             ++px;
             --py;
             dx += 2 * b2;
@@ -1709,6 +1915,18 @@ void frame_rect(const Canvas &c, const Ink &k, int64_t x1, int64_t y1,
 {
     DrawnBox unused;
     LM_WITH_PAINTER(c, k, unused, frame_t(p, x1, y1, x2, y2, wd));
+}
+
+void fill_rect(const Canvas &c, const Ink &k, int64_t x, int64_t y, int64_t w,
+               int64_t h)
+{
+    DrawnBox unused;
+    LM_WITH_PAINTER(c, k, unused, {
+        for (int64_t row = std::max<int64_t>(y, p.cy0),
+                     end = std::min<int64_t>(y + h, p.cy1);
+             row < end; ++row)
+            p.run(x, x + w - 1, row);
+    });
 }
 
 void curved_box(const Canvas &c, const Ink &k, int64_t x1, int64_t y1,

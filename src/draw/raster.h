@@ -112,6 +112,10 @@ void scanline_polygon(const Canvas &c, const Ink &k, const int64_t *xs,
                       const int64_t *ys, size_t n, void *scratch,
                       DrawnBox &box);
 
+// The rectangle (x, y, w, h) filled, clipped; no box is kept.
+void fill_rect(const Canvas &c, const Ink &k, int64_t x, int64_t y, int64_t w,
+               int64_t h);
+
 // Border of the rectangle (x1, y1)-(x2, y2) inclusive, `wd` pixels wide.
 void frame_rect(const Canvas &c, const Ink &k, int64_t x1, int64_t y1,
                 int64_t x2, int64_t y2, int64_t wd);
