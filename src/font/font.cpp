@@ -105,9 +105,9 @@ void release_handle(lmFontObject *self)
 // The default font
 // ---------------------------------------------------------------------------
 
-// Locate the packaged default font.  Returns a new reference to the path
-// (bytes) or to a readable object; null with an exception set on failure,
-// or null with none set when the package had nothing to give.
+// Locate the packaged default font.  Returns a new reference to its path
+// (str or bytes) or to a readable object; null with an exception set on
+// failure, or null with none set when the package had nothing to give.
 PyObject *resolve_default_font()
 {
     lm::Ref pkgdata(PyImport_ImportModule("lumora.pkgdata"));
@@ -139,12 +139,9 @@ PyObject *resolve_default_font()
         chosen = std::move(res);
     }
 
-    lm::Ref encoded(lm_EncodeString(chosen.get(), "UTF-8", nullptr, nullptr));
-    if (!encoded)
-        return nullptr;
-    if (encoded.get() == Py_None)
-        return chosen.release();
-    return encoded.release();
+    // A path or a file object: lmStream_FromObject tells them apart and
+    // encodes a path the way every loader does.
+    return chosen.release();
 }
 
 PyObject *default_font_not_found()
@@ -256,16 +253,28 @@ int font_init(PyObject *self_, PyObject *args, PyObject *kwds)
     if (size < 2)
         size = 1;
 
-    // An engine restart racing with this open makes the new handle stale at
-    // once rather than current.
-    unsigned long long generation = g_generation;
+    // quit() and init() change the engine only while holding g_ft_mutex,
+    // so the state read under it is the engine this open really uses, even
+    // if another thread restarted it while this one waited.
+    unsigned long long generation = 0;
+    int running = 0;
     TTF_Font *font = nullptr;
     Py_BEGIN_ALLOW_THREADS
     SDL_LockMutex(g_ft_mutex);
+    running = g_initialised;
+    generation = g_generation;
     // SDL_ttf closes the stream, on failure as well.
-    font = TTF_OpenFontRW(rw, 1, size);
+    if (running)
+        font = TTF_OpenFontRW(rw, 1, size);
     SDL_UnlockMutex(g_ft_mutex);
     Py_END_ALLOW_THREADS
+    if (!running) {
+        // The stream is ours to close when SDL_ttf never saw it.
+        if (lmStream_Release(rw) < 0)
+            return -1;
+        PyErr_SetString(lmExc_SDLError, "font not initialized");
+        return -1;
+    }
     if (!font) {
         raise_sdl_error();
         return -1;
@@ -449,7 +458,7 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
     if (has_bg) {
         if (!lmColor_ParseArg(bg_obj, rgba))
             return nullptr;
-        bg = SDL_Color{rgba[0], rgba[1], rgba[2], rgba[3]};
+        bg = SDL_Color{rgba[0], rgba[1], rgba[2], 255};
     }
 
     const char *utf8 = text_of(text);
@@ -668,14 +677,15 @@ PyObject *fontmod_init(PyObject *, PyObject *)
 {
     if (g_initialised)
         Py_RETURN_NONE;
-    int rc;
     {
+        // Another thread may have started the engine while this one waited.
         FtLock lock;
-        rc = TTF_Init();
+        if (!g_initialised) {
+            if (TTF_Init() != 0)
+                return raise_sdl_error();
+            g_initialised = 1;
+        }
     }
-    if (rc != 0)
-        return raise_sdl_error();
-    g_initialised = 1;
     Py_RETURN_NONE;
 }
 
@@ -683,9 +693,11 @@ PyObject *fontmod_quit(PyObject *, PyObject *)
 {
     if (g_initialised) {
         FtLock lock;
-        TTF_Quit();
-        g_initialised = 0;
-        ++g_generation;
+        if (g_initialised) {
+            TTF_Quit();
+            g_initialised = 0;
+            ++g_generation;
+        }
     }
     Py_RETURN_NONE;
 }

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -30,7 +31,11 @@ struct lmPyStream {
     PyObject *tell;
     PyObject *close;
     PyObject *file;
-    int fd;        // descriptor for the read/seek shortcut, -1 when unused
+    // Our own duplicate of the object's descriptor for the read/seek
+    // shortcut, -1 when unused.  A duplicate shares the file position but
+    // not the number: if the caller closes the file and the number is
+    // reused for another file, the stream still reads its own.
+    int fd;
     int fd_moved;  // the descriptor moved since the file object last knew
 };
 
@@ -39,12 +44,21 @@ inline lmPyStream *rec_of(SDL_RWops *rw)
     return static_cast<lmPyStream *>(rw->hidden.unknown.data1);
 }
 
+// True when a callback must not wait for the interpreter lock: Python is
+// shutting down or gone (SDL may close a stream from its own exit handlers)
+// and the lock is not this thread's, so it would never be handed over.  The
+// thread running the shutdown holds it (a Font freed with its module) and
+// goes on normally.  Safe to call without the lock.
 bool is_finalizing()
 {
 #if PY_VERSION_HEX >= 0x030D0000
-    return Py_IsFinalizing() != 0;
+    if (PyThreadState_GetUnchecked())
+        return false;
+    return !Py_IsInitialized() || Py_IsFinalizing();
 #else
-    return _Py_IsFinalizing() != 0;
+    if (_PyThreadState_UncheckedGet())
+        return false;
+    return !Py_IsInitialized() || _Py_IsFinalizing();
 #endif
 }
 
@@ -76,6 +90,15 @@ void report_callback_error()
         SDL_SetError("%s in a file object method", tname);
     Py_XDECREF(text);
     PyErr_Clear();
+    if (type && PyErr_GivenExceptionMatches(type, PyExc_SystemExit)) {
+        // PyErr_Print would end the process here, from inside SDL and
+        // perhaps on a thread of SDL's: show it and fail the call instead.
+        PyErr_Display(type, value, tb);
+        Py_XDECREF(type);
+        Py_XDECREF(value);
+        Py_XDECREF(tb);
+        return;
+    }
     PyErr_Restore(type, value, tb);
     PyErr_Print();
 }
@@ -140,8 +163,17 @@ int sync_fd_to_object(lmPyStream *r)
     return 0;
 }
 
+void drop_fd(lmPyStream *r)
+{
+    if (r->fd >= 0) {
+        ::close(r->fd);
+        r->fd = -1;
+    }
+}
+
 void drop_record(lmPyStream *r)
 {
+    drop_fd(r);
     Py_CLEAR(r->seek);
     Py_CLEAR(r->tell);
     Py_CLEAR(r->write);
@@ -352,7 +384,7 @@ size_t SDLCALL cb_write(SDL_RWops *rw, const void *ptr, size_t size, size_t num)
             report_callback_error();
             return 0;
         }
-        r->fd = -1;
+        drop_fd(r);
     }
     const char *in = static_cast<const char *>(ptr);
     size_t done = 0;
@@ -402,7 +434,10 @@ int SDLCALL cb_close(SDL_RWops *rw)
     lmPyStream *r = rec_of(rw);
     int ret = 0;
     if (is_finalizing()) {
-        // Python objects cannot be touched any more: the record is lost.
+        // Python objects cannot be touched any more: the record and its
+        // references are left behind, only our descriptor is ours to close.
+        drop_fd(r);
+        SDL_SetError("interpreter shutting down");
         SDL_FreeRW(rw);
         return -1;
     }
@@ -488,6 +523,29 @@ PyObject *encode_common(PyObject *obj, const char *encoding, const char *errors,
         Py_INCREF(path);
         return path;
     }
+    Py_RETURN_NONE;
+}
+
+// The bytes SDL opens for a path argument: a str (or the text of a
+// path-like object) as UTF-8, bytes as they are; None for anything that is
+// no path.  Names the OS gave Python with undecodable bytes carry those bytes
+// as lone surrogates; surrogateescape restores them, where an escaping
+// handler would turn them into a different, wrong name.  Text that still
+// cannot be encoded raises the codec's error rather than passing for a file
+// object.
+PyObject *path_bytes(PyObject *obj)
+{
+    PyObject *path = PyOS_FSPath(obj);
+    if (!path) {
+        PyErr_Clear();
+        path = obj;
+        Py_INCREF(path);
+    }
+    lm::Ref hold(path);
+    if (PyUnicode_Check(path))
+        return PyUnicode_AsEncodedString(path, "utf-8", "surrogateescape");
+    if (PyBytes_Check(path))
+        return hold.release();
     Py_RETURN_NONE;
 }
 
@@ -580,11 +638,11 @@ SDL_RWops *lmStream_FromFileObject(PyObject *obj)
         if (fd < 0) {
             PyErr_Clear();
         } else {
-            r->fd = fd;
+            r->fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
             // Unseekable or failing objects fall back to their methods.
-            if (sync_fd_to_object(r) < 0) {
+            if (r->fd >= 0 && sync_fd_to_object(r) < 0) {
                 PyErr_Clear();
-                r->fd = -1;
+                drop_fd(r);
             }
         }
     }
@@ -609,7 +667,7 @@ SDL_RWops *lmStream_FromObject(PyObject *obj, char **extension)
     if (extension)
         *extension = nullptr;
     if (obj) {
-        PyObject *enc = lm_EncodeString(obj, "UTF-8", nullptr, nullptr);
+        PyObject *enc = path_bytes(obj);
         if (!enc)
             return nullptr;
         lm::Ref hold(enc);
@@ -687,6 +745,8 @@ SDL_RWops *lmStream_FromObject(PyObject *obj, char **extension)
 
 int lmStream_Release(SDL_RWops *rw)
 {
+    if (!rw)
+        return 0;
     if (!lmStream_IsPyBacked(rw)) {
         int res = SDL_RWclose(rw);
         if (res < 0)
