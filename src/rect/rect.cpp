@@ -21,75 +21,70 @@ static const int MAX_COERCE_DEPTH = 32;
 // Number helpers
 // ---------------------------------------------------------------------------
 
-// Exact tuples and lists are read in place; anything else goes through the
-// base module's item rule.
-static inline bool fast_items(PyObject *o, PyObject *const **items,
-                              Py_ssize_t *n)
-{
-    if (PyTuple_CheckExact(o)) {
-        *items = &PyTuple_GET_ITEM(o, 0);
-        *n = PyTuple_GET_SIZE(o);
-        return true;
+// The items of an exact tuple or list, held as new references.  Converting
+// an item may run Python code (__index__, a `rect` method) that changes a
+// list; borrowed pointers into it would then dangle.  Only sequences of at
+// most four items are held; for longer ones just the length is reported.
+struct Items {
+    PyObject *v[4];
+    Py_ssize_t n = -1;  // -1: not an exact tuple or list
+    Py_ssize_t held = 0;
+    explicit Items(PyObject *o)
+    {
+        PyObject *const *src;
+        if (PyTuple_CheckExact(o)) {
+            n = PyTuple_GET_SIZE(o);
+            src = &PyTuple_GET_ITEM(o, 0);
+        }
+        else if (PyList_CheckExact(o)) {
+            n = PyList_GET_SIZE(o);
+            src = PySequence_Fast_ITEMS(o);
+        }
+        else {
+            return;
+        }
+        if (n > 4)
+            return;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            v[i] = src[i];
+            Py_INCREF(v[i]);
+        }
+        held = n;
     }
-    if (PyList_CheckExact(o)) {
-        *items = PySequence_Fast_ITEMS(o);
-        *n = PyList_GET_SIZE(o);
-        return true;
+    Items(const Items &) = delete;
+    Items &operator=(const Items &) = delete;
+    ~Items()
+    {
+        for (Py_ssize_t i = 0; i < held; ++i)
+            Py_DECREF(v[i]);
     }
-    return false;
-}
+    bool exact() const { return n >= 0; }
+};
 
 int two_ints_from(PyObject *o, int *a, int *b)
 {
-    PyObject *const *items;
-    Py_ssize_t n;
-    if (fast_items(o, &items, &n) && n == 2 && PyLong_CheckExact(items[0]) &&
-        PyLong_CheckExact(items[1]))
-        return int_from(items[0], a) && int_from(items[1], b);
+    if (PyTuple_CheckExact(o) && PyTuple_GET_SIZE(o) == 2 &&
+        PyLong_CheckExact(PyTuple_GET_ITEM(o, 0)) &&
+        PyLong_CheckExact(PyTuple_GET_ITEM(o, 1)))
+        return int_from(PyTuple_GET_ITEM(o, 0), a) &&
+               int_from(PyTuple_GET_ITEM(o, 1), b);
     return lm_TwoIntsFromObj(o, a, b);
 }
 
 // Item of a rect given as two pairs: a sequence of exactly two numbers.
 static int pair_item(PyObject *o, int *a, int *b)
 {
-    PyObject *const *items;
-    Py_ssize_t n;
-    if (fast_items(o, &items, &n))
-        return n == 2 && int_from(items[0], a) && int_from(items[1], b);
+    Items it(o);
+    if (it.exact())
+        return it.n == 2 && int_from(it.v[0], a) && int_from(it.v[1], b);
     if (!PySequence_Check(o))
         return 0;
-    n = PySequence_Size(o);
+    Py_ssize_t n = PySequence_Size(o);
     if (n != 2) {
         PyErr_Clear();
         return 0;
     }
     return lm_IntFromObjIndex(o, 0, a) && lm_IntFromObjIndex(o, 1, b);
-}
-
-int pair_args(PyObject *const *args, Py_ssize_t nargs, int *a, int *b)
-{
-    if (nargs == 2 && int_from(args[0], a) && int_from(args[1], b))
-        return 1;
-    if (nargs == 1) {
-        PyObject *const *items;
-        Py_ssize_t n;
-        if (fast_items(args[0], &items, &n) && n == 2 &&
-            int_from(items[0], a) && int_from(items[1], b))
-            return 1;
-    }
-    // Everything else: the base rule applied to the argument tuple itself.
-    PyObject *t = PyTuple_New(nargs);
-    if (!t) {
-        PyErr_Clear();
-        return 0;
-    }
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        Py_INCREF(args[i]);
-        PyTuple_SET_ITEM(t, i, args[i]);
-    }
-    int ok = lm_TwoIntsFromObj(t, a, b);
-    Py_DECREF(t);
-    return ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -105,24 +100,24 @@ static const SDL_Rect *coerce_sequence(PyObject *o, SDL_Rect *scratch,
                                        int depth, bool *tried)
 {
     int v[4];
-    PyObject *const *items;
-    Py_ssize_t n;
     *tried = true;
-    if (fast_items(o, &items, &n)) {
+    Items it(o);
+    if (it.exact()) {
+        Py_ssize_t n = it.n;
         if (n == 4) {
-            if (!int_from(items[0], &v[0]) || !int_from(items[1], &v[1]) ||
-                !int_from(items[2], &v[2]) || !int_from(items[3], &v[3]))
+            if (!int_from(it.v[0], &v[0]) || !int_from(it.v[1], &v[1]) ||
+                !int_from(it.v[2], &v[2]) || !int_from(it.v[3], &v[3]))
                 return nullptr;
         }
         else if (n == 2) {
-            if (!pair_item(items[0], &v[0], &v[1]) ||
-                !pair_item(items[1], &v[2], &v[3]))
+            if (!pair_item(it.v[0], &v[0], &v[1]) ||
+                !pair_item(it.v[1], &v[2], &v[3]))
                 return nullptr;
         }
         else if (n == 1 && PyTuple_CheckExact(o)) {
             // The tuple keeps its item alive for as long as the caller keeps
             // the tuple, so a pointer into an inner Rect stays valid.
-            PyObject *item = items[0];
+            PyObject *item = it.v[0];
             if (is_rect(item))
                 return R(item);
             if (depth >= MAX_COERCE_DEPTH)
@@ -140,7 +135,7 @@ static const SDL_Rect *coerce_sequence(PyObject *o, SDL_Rect *scratch,
         *tried = false;
         return nullptr;
     }
-    n = PySequence_Size(o);
+    Py_ssize_t n = PySequence_Size(o);
     if (n < 0)
         PyErr_Clear();
     if (n == 4) {
@@ -265,21 +260,38 @@ static PyObject *rect_new(PyTypeObject *type, PyObject *, PyObject *)
     return type->tp_alloc(type, 0);
 }
 
+// Exact Rects are made and dropped by the million (every move, clip or
+// union makes one): keep a few released ones for reuse.  Only with the
+// interpreter lock serialising access.
+#ifndef Py_GIL_DISABLED
+static const int FREELIST_MAX = 256;
+static lmRectObject *freelist[FREELIST_MAX];
+static int freelist_len = 0;
+#endif
+
 PyObject *new_exact(const SDL_Rect &r)
 {
-    lmRectObject *o = PyObject_New(lmRectObject, &RectType);
-    if (!o)
-        return nullptr;
+    lmRectObject *o;
+#ifndef Py_GIL_DISABLED
+    if (freelist_len) {
+        o = freelist[--freelist_len];
+        PyObject_Init((PyObject *)o, &RectType);
+    }
+    else
+#endif
+    {
+        o = PyObject_New(lmRectObject, &RectType);
+        if (!o)
+            return nullptr;
+    }
     o->r = r;
     o->weakreflist = nullptr;
     return (PyObject *)o;
 }
 
-PyObject *new_like(PyObject *self, const SDL_Rect &r)
+PyObject *new_subclass(PyObject *self, const SDL_Rect &r)
 {
     PyTypeObject *type = Py_TYPE(self);
-    if (type == &RectType)
-        return new_exact(r);
     // A subclass's own __new__ gets an empty argument tuple (never null, a
     // Python-level __new__ would crash on it); __init__ is not run.
     PyObject *o = type->tp_new(type, empty_tuple, nullptr);
@@ -314,11 +326,25 @@ static PyObject *rect_vectorcall(PyObject *type, PyObject *const *args,
                                  size_t nargsf, PyObject *kwnames)
 {
     if (type != (PyObject *)&RectType) {
-        PyObject *t = PyTuple_New(0);
-        (void)t;
-        Py_XDECREF(t);
-        PyErr_SetString(PyExc_SystemError, "unexpected Rect vectorcall");
-        return nullptr;
+        // Not reached while types do not inherit tp_vectorcall; should one
+        // arrive here, take the generic road that runs __new__ and __init__.
+        Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+        lm::Ref t(PyTuple_New(n));
+        if (!t)
+            return nullptr;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            PyTuple_SET_ITEM(t.get(), i, Py_NewRef(args[i]));
+        lm::Ref kw;
+        if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+            kw.reset(PyDict_New());
+            if (!kw)
+                return nullptr;
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
+                if (PyDict_SetItem(kw.get(), PyTuple_GET_ITEM(kwnames, i),
+                                   args[n + i]) < 0)
+                    return nullptr;
+        }
+        return PyType_Type.tp_call(type, t.get(), kw.get());
     }
     (void)kwnames;  // keywords are ignored, as by __init__
     SDL_Rect tmp;
@@ -334,6 +360,12 @@ static void rect_dealloc(PyObject *self)
 {
     if (((lmRectObject *)self)->weakreflist)
         PyObject_ClearWeakRefs(self);
+#ifndef Py_GIL_DISABLED
+    if (Py_IS_TYPE(self, &RectType) && freelist_len < FREELIST_MAX) {
+        freelist[freelist_len++] = (lmRectObject *)self;
+        return;
+    }
+#endif
     Py_TYPE(self)->tp_free(self);
 }
 

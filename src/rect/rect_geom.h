@@ -47,46 +47,46 @@ static inline void normalize(SDL_Rect *r)
     }
 }
 
-// Strict overlap of two rectangles; zero sizes never overlap, negative
-// sizes count by their extent.
-static inline bool overlap(const SDL_Rect &a, const SDL_Rect &b)
+// A side's extent from position and (possibly negative) size.
+static inline void span(int p, int len, i64 *lo, i64 *hi)
 {
-    if (!a.w || !a.h || !b.w || !b.h)
-        return false;
-    i64 ax1 = a.x, ax2 = (i64)a.x + a.w;
-    i64 ay1 = a.y, ay2 = (i64)a.y + a.h;
-    i64 bx1 = b.x, bx2 = (i64)b.x + b.w;
-    i64 by1 = b.y, by2 = (i64)b.y + b.h;
-    if (ax1 > ax2) { i64 t = ax1; ax1 = ax2; ax2 = t; }
-    if (ay1 > ay2) { i64 t = ay1; ay1 = ay2; ay2 = t; }
-    if (bx1 > bx2) { i64 t = bx1; bx1 = bx2; bx2 = t; }
-    if (by1 > by2) { i64 t = by1; by1 = by2; by2 = t; }
-    return ax1 < bx2 && bx1 < ax2 && ay1 < by2 && by1 < ay2;
+    i64 a = p, b = (i64)p + len;
+    *lo = a < b ? a : b;
+    *hi = a < b ? b : a;
 }
 
 // The receiver's extent, prepared once for testing many rectangles.
+// Strict overlap: zero sizes never overlap, negative sizes count by their
+// extent, touching edges do not overlap.  The tests are combined without
+// branches: on mixed data a short-circuit chain mispredicts.
 struct Extent {
     i64 x1, x2, y1, y2;
     bool empty;
     explicit Extent(const SDL_Rect &a)
     {
         empty = !a.w || !a.h;
-        x1 = a.x; x2 = (i64)a.x + a.w;
-        y1 = a.y; y2 = (i64)a.y + a.h;
-        if (x1 > x2) { i64 t = x1; x1 = x2; x2 = t; }
-        if (y1 > y2) { i64 t = y1; y1 = y2; y2 = t; }
+        span(a.x, a.w, &x1, &x2);
+        span(a.y, a.h, &y1, &y2);
     }
     bool hits(const SDL_Rect &b) const
     {
-        if (!b.w || !b.h)
-            return false;
-        i64 bx1 = b.x, bx2 = (i64)b.x + b.w;
-        i64 by1 = b.y, by2 = (i64)b.y + b.h;
-        if (bx1 > bx2) { i64 t = bx1; bx1 = bx2; bx2 = t; }
-        if (by1 > by2) { i64 t = by1; by1 = by2; by2 = t; }
-        return x1 < bx2 && bx1 < x2 && y1 < by2 && by1 < y2;
+        // Positive sizes, the usual case, need no normalising.
+        if (__builtin_expect((b.w > 0) & (b.h > 0), 1))
+            return (x1 < (i64)b.x + b.w) & ((i64)b.x < x2) &
+                   (y1 < (i64)b.y + b.h) & ((i64)b.y < y2);
+        i64 bx1, bx2, by1, by2;
+        span(b.x, b.w, &bx1, &bx2);
+        span(b.y, b.h, &by1, &by2);
+        return (b.w != 0) & (b.h != 0) & (x1 < bx2) & (bx1 < x2) &
+               (y1 < by2) & (by1 < y2);
     }
 };
+
+static inline bool overlap(const SDL_Rect &a, const SDL_Rect &b)
+{
+    Extent e(a);
+    return !e.empty && e.hits(b);
+}
 
 static inline bool contains(const SDL_Rect &a, const SDL_Rect &b)
 {
@@ -221,6 +221,113 @@ static inline SDL_Rect scale(const SDL_Rect &a, float sx, float sy)
     float nx = (float)wadd(a.x, half_trunc(a.w)) - nw * 0.5f;
     float ny = (float)wadd(a.y, half_trunc(a.h)) - nh * 0.5f;
     return SDL_Rect{sat_int(nx), sat_int(ny), sat_int(nw), sat_int(nh)};
+}
+
+// Line clipping with the rules of SDL2's SDL_IntersectRectAndLine (the
+// rectangle's last pixel column and row are x + w - 1 and y + h - 1;
+// Cohen-Sutherland with truncating divisions), computed in 64 bits so that
+// coordinates far apart cannot overflow.  `a` must have non-negative
+// sizes.  Returns false when the segment misses the rectangle; otherwise
+// the four coordinates are replaced by the clipped ones.
+namespace linecode {
+enum { TOP = 1, BOTTOM = 2, LEFT = 4, RIGHT = 8 };
+}
+
+static inline int line_outcode(i64 x1, i64 y1, i64 x2, i64 y2, i64 x, i64 y)
+{
+    int code = 0;
+    if (y < y1)
+        code |= linecode::TOP;
+    else if (y > y2)
+        code |= linecode::BOTTOM;
+    if (x < x1)
+        code |= linecode::LEFT;
+    else if (x > x2)
+        code |= linecode::RIGHT;
+    return code;
+}
+
+// a * k / d truncated toward zero, for |a|, |k|, |d| < 2**32 and d != 0:
+// the magnitudes' product fits an unsigned 64-bit value, which a signed
+// product would not.
+static inline i64 muldiv(i64 a, i64 k, i64 d)
+{
+    uint64_t ua = (uint64_t)(a < 0 ? -a : a);
+    uint64_t uk = (uint64_t)(k < 0 ? -k : k);
+    uint64_t ud = (uint64_t)(d < 0 ? -d : d);
+    uint64_t q = ua * uk / ud;
+    bool neg = ((a < 0) != (k < 0)) != (d < 0);
+    return neg ? -(i64)q : (i64)q;
+}
+
+static inline bool clip_line(const SDL_Rect &a, int *X1, int *Y1, int *X2,
+                             int *Y2)
+{
+    if (a.w <= 0 || a.h <= 0)
+        return false;
+    i64 x1 = *X1, y1 = *Y1, x2 = *X2, y2 = *Y2;
+    const i64 rx1 = a.x, ry1 = a.y;
+    const i64 rx2 = (i64)a.x + a.w - 1, ry2 = (i64)a.y + a.h - 1;
+
+    if (x1 >= rx1 && x1 <= rx2 && x2 >= rx1 && x2 <= rx2 && y1 >= ry1 &&
+        y1 <= ry2 && y2 >= ry1 && y2 <= ry2)
+        return true;
+    if ((x1 < rx1 && x2 < rx1) || (x1 > rx2 && x2 > rx2) ||
+        (y1 < ry1 && y2 < ry1) || (y1 > ry2 && y2 > ry2))
+        return false;
+    if (y1 == y2) {
+        *X1 = (int)(x1 < rx1 ? rx1 : x1 > rx2 ? rx2 : x1);
+        *X2 = (int)(x2 < rx1 ? rx1 : x2 > rx2 ? rx2 : x2);
+        return true;
+    }
+    if (x1 == x2) {
+        *Y1 = (int)(y1 < ry1 ? ry1 : y1 > ry2 ? ry2 : y1);
+        *Y2 = (int)(y2 < ry1 ? ry1 : y2 > ry2 ? ry2 : y2);
+        return true;
+    }
+    // Each step moves one end onto an edge line lying between the two ends
+    // (the ends are not beyond the same edge), so |k| <= |d| in muldiv and
+    // every new coordinate stays between old ones, within the int range.
+    int c1 = line_outcode(rx1, ry1, rx2, ry2, x1, y1);
+    int c2 = line_outcode(rx1, ry1, rx2, ry2, x2, y2);
+    while (c1 || c2) {
+        if (c1 & c2)
+            return false;
+        bool first = c1 != 0;
+        int c = first ? c1 : c2;
+        i64 x, y;
+        if (c & linecode::TOP) {
+            y = ry1;
+            x = x1 + muldiv(x2 - x1, y - y1, y2 - y1);
+        }
+        else if (c & linecode::BOTTOM) {
+            y = ry2;
+            x = x1 + muldiv(x2 - x1, y - y1, y2 - y1);
+        }
+        else if (c & linecode::LEFT) {
+            x = rx1;
+            y = y1 + muldiv(y2 - y1, x - x1, x2 - x1);
+        }
+        else {
+            x = rx2;
+            y = y1 + muldiv(y2 - y1, x - x1, x2 - x1);
+        }
+        if (first) {
+            x1 = x;
+            y1 = y;
+            c1 = line_outcode(rx1, ry1, rx2, ry2, x, y);
+        }
+        else {
+            x2 = x;
+            y2 = y;
+            c2 = line_outcode(rx1, ry1, rx2, ry2, x, y);
+        }
+    }
+    *X1 = (int)x1;
+    *Y1 = (int)y1;
+    *X2 = (int)x2;
+    *Y2 = (int)y2;
+    return true;
 }
 
 }  // namespace lmgeom

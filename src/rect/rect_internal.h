@@ -27,6 +27,19 @@ static inline bool is_rect(PyObject *o)
 static inline int int_from(PyObject *o, int *v)
 {
     if (PyLong_CheckExact(o)) {
+        // One-digit ints (|v| < 2**30) are read straight from the object.
+#if PY_VERSION_HEX >= 0x030C0000
+        if (PyUnstable_Long_IsCompact((PyLongObject *)o)) {
+            *v = (int)PyUnstable_Long_CompactValue((PyLongObject *)o);
+            return 1;
+        }
+#else
+        Py_ssize_t size = Py_SIZE(o);
+        if (size >= -1 && size <= 1) {
+            *v = size ? (int)size * (int)((PyLongObject *)o)->ob_digit[0] : 0;
+            return 1;
+        }
+#endif
         int overflow = 0;
         long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
         if (overflow || n < INT_MIN || n > INT_MAX) {
@@ -56,13 +69,25 @@ static inline const SDL_Rect *coerce(PyObject *o, SDL_Rect *scratch)
 // The positional arguments of a call, coerced as if they were one tuple.
 const SDL_Rect *coerce_args(PyObject *const *args, Py_ssize_t nargs,
                             SDL_Rect *scratch);
-// The positional arguments read as one pair (x, y) or (x,)-wrapped pair,
-// with the base module's two-integers rule applied to the whole tuple.
-int pair_args(PyObject *const *args, Py_ssize_t nargs, int *a, int *b);
+// The positional arguments read as a pair: two numbers, or one two-item
+// sequence (r.move(1, 2) and r.move((1, 2))).
+static inline int pair_args(PyObject *const *args, Py_ssize_t nargs, int *a,
+                            int *b)
+{
+    if (nargs == 2)
+        return int_from(args[0], a) && int_from(args[1], b);
+    if (nargs == 1)
+        return two_ints_from(args[0], a, b);
+    return 0;
+}
 
 // A new rectangle of the same type as `self`, made without running
 // __init__.  Null with an exception set.
-PyObject *new_like(PyObject *self, const SDL_Rect &r);
 PyObject *new_exact(const SDL_Rect &r);
+PyObject *new_subclass(PyObject *self, const SDL_Rect &r);
+static inline PyObject *new_like(PyObject *self, const SDL_Rect &r)
+{
+    return Py_IS_TYPE(self, &RectType) ? new_exact(r) : new_subclass(self, r);
+}
 
 }  // namespace lmrect
