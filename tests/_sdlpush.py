@@ -123,3 +123,101 @@ def capsule_slot(module, index, restype, *argtypes):
                 (module.__name__ + "._LUMORA_C_API").encode())
     fn = ctypes.cast(table, ctypes.POINTER(ctypes.c_void_p))[index]
     return ctypes.PYFUNCTYPE(restype, *argtypes)(fn)
+
+
+# --- failure injection --------------------------------------------------------
+#
+# A small library preloaded into a child process.  It stands in front of a few
+# SDL calls and, once armed, makes them fail, but only for calls coming from
+# the named extension module, so SDL itself and the test's ctypes calls work on.
+
+_SHIM_SRC = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdatomic.h>
+#include <string.h>
+
+enum { FAIL_LOCK = 1, FAIL_UNLOCK = 2, FAIL_PEEP = 4 };
+static atomic_int armed;
+static char target[128];
+
+void lmshim_arm(int mask, const char *who)
+{
+    strncpy(target, who, sizeof target - 1);
+    atomic_store(&armed, mask);
+}
+
+static void *real(const char *name)
+{
+    void *h = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+    return h ? dlsym(h, name) : 0;
+}
+
+static int refuse(int what, void *caller, const char *msg)
+{
+    Dl_info info;
+    if (!(atomic_load(&armed) & what) || !dladdr(caller, &info) ||
+        !info.dli_fname || !strstr(info.dli_fname, target))
+        return 0;
+    int (*set_error)(const char *, ...) = (int (*)(const char *, ...))real("SDL_SetError");
+    set_error("%s", msg);
+    return 1;
+}
+
+int SDL_LockMutex(void *m)
+{
+    if (refuse(FAIL_LOCK, __builtin_return_address(0), "lock refused by test"))
+        return -1;
+    return ((int (*)(void *))real("SDL_LockMutex"))(m);
+}
+
+int SDL_UnlockMutex(void *m)
+{
+    if (refuse(FAIL_UNLOCK, __builtin_return_address(0), "unlock refused by test"))
+        return -1;
+    return ((int (*)(void *))real("SDL_UnlockMutex"))(m);
+}
+
+int SDL_PeepEvents(void *ev, int n, int action, unsigned lo, unsigned hi)
+{
+    if (refuse(FAIL_PEEP, __builtin_return_address(0), "queue read refused by test"))
+        return -1;
+    return ((int (*)(void *, int, int, unsigned, unsigned))real("SDL_PeepEvents"))(
+        ev, n, action, lo, hi);
+}
+"""
+
+FAIL_LOCK, FAIL_UNLOCK, FAIL_PEEP = 1, 2, 4
+
+
+def build_shim(directory):
+    """Compiles the failure-injection library; None without a C compiler."""
+    import os
+    import shutil
+    import subprocess
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if not cc:
+        return None
+    src = os.path.join(directory, "lmshim.c")
+    out = os.path.join(directory, "lmshim.so")
+    with open(src, "w") as f:
+        f.write(_SHIM_SRC)
+    subprocess.run([cc, "-shared", "-fPIC", "-O1", "-o", out, src, "-ldl"],
+                   check=True, capture_output=True)
+    return out
+
+
+def shim_env(env, shim):
+    """`env` with the shim preloaded after whatever is preloaded already
+    (a sanitizer runtime has to stay first)."""
+    env = dict(env)
+    env["LD_PRELOAD"] = ":".join(p for p in (env.get("LD_PRELOAD"), shim) if p)
+    return env
+
+
+def arm(mask, module):
+    """In a process started with shim_env: make the SDL calls in `mask` fail
+    when they come from lumora.<module>."""
+    lib = ctypes.CDLL(None)
+    lib.lmshim_arm.argtypes = [ctypes.c_int, ctypes.c_char_p]
+    lib.lmshim_arm(mask, ("lumora/%s." % module).encode())

@@ -506,23 +506,61 @@ def test_key_repeat_runs_until_key_up():
                                   ctypes.POINTER(ctypes.c_int))
     with pytest.raises(ValueError, match="^delay and interval must equal at least 0$"):
         set_repeat(-1, 0)
-    set_repeat(100, 20)
+    set_repeat(200, 20)
     d, i = ctypes.c_int(), ctypes.c_int()
     get_repeat(ctypes.byref(d), ctypes.byref(i))
-    assert (d.value, i.value) == (100, 20)
+    assert (d.value, i.value) == (200, 20)
 
     raw.key(raw.KEYDOWN, ord("x"), 27)
-    _time.sleep(0.06)
-    assert len(key_events()) == 1  # before the delay: only the press
-    _time.sleep(0.3)
+    t0 = _time.perf_counter()
+    _time.sleep(0.05)
+    early = key_events()
+    # before the delay only the press (unless the machine stalled us past it)
+    assert len(early) == 1 or _time.perf_counter() - t0 >= 0.2
+    _time.sleep(0.4)
     raw.key(raw.KEYUP, ord("x"), 27)
-    got = key_events()
-    repeats = [e for e in got if e.type == KEYDOWN]
-    assert 4 <= len(repeats) <= 16
+    held_ms = (_time.perf_counter() - t0) * 1000
+    got = early + key_events()
+    repeats = [e for e in got if e.type == KEYDOWN][1:]
+    assert 4 <= len(repeats) <= (held_ms - 200) / 20 + 2
     assert all(e.unicode == "x" and e.scancode == 27 for e in repeats)
     assert got[-1].type == KEYUP
     _time.sleep(0.1)
     assert key_events() == []  # nothing repeats after the key-up
+
+
+def test_quit_waits_for_a_repeat_push_in_flight():
+    # The repeat timer's push is held up inside SDL's dispatch (an event
+    # watcher that sleeps on the timer thread).  Quitting must not return
+    # while that push is still running: SDL may free its queue right after.
+    set_repeat = raw.capsule_slot(event, 4, ctypes.c_int, ctypes.c_int, ctypes.c_int)
+    WATCH = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+    main = threading.get_ident()
+    state = {"entered": False, "done": False}
+
+    def watch(_, ev):
+        if (ctypes.c_uint32.from_address(ev).value == KEYDOWN
+                and threading.get_ident() != main and not state["entered"]):
+            state["entered"] = True
+            _time.sleep(0.2)
+            state["done"] = True
+        return 0
+    watcher = WATCH(watch)
+    raw.SDL.SDL_AddEventWatch.argtypes = [WATCH, ctypes.c_void_p]
+    raw.SDL.SDL_DelEventWatch.argtypes = [WATCH, ctypes.c_void_p]
+    raw.SDL.SDL_AddEventWatch(watcher, None)
+    try:
+        set_repeat(5, 1000)
+        raw.key(raw.KEYDOWN, ord("x"), 27)
+        end = _time.monotonic() + 2
+        while not state["entered"] and _time.monotonic() < end:
+            _time.sleep(0.005)
+        assert state["entered"]
+        event._internal_mod_quit()
+        assert state["done"]
+    finally:
+        raw.SDL.SDL_DelEventWatch(watcher, None)
+        event._internal_mod_init()
 
 
 def test_another_key_up_does_not_stop_the_repeat():
@@ -535,61 +573,233 @@ def test_another_key_up_does_not_stop_the_repeat():
     assert len([e for e in key_events() if e.type == KEYDOWN]) >= 3
 
 
-# --- everything at once -----------------------------------------------------
+# --- failures of SDL underneath ---------------------------------------------
+
+@pytest.fixture(scope="module")
+def shim(tmp_path_factory):
+    try:
+        path = raw.build_shim(str(tmp_path_factory.mktemp("shim")))
+    except subprocess.CalledProcessError as exc:
+        pytest.skip("cannot build the failure shim: %s" % exc.stderr)
+    if not path:
+        pytest.skip("no C compiler for the failure shim")
+    return path
+
+
+def run_shimmed(shim, code, timeout=60):
+    env = raw.shim_env(os.environ, shim)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=timeout, env=env)
+
+
+def test_queue_read_errors_raise(shim):
+    r = run_shimmed(shim, """
+        import lumora.base as b, lumora.event as e
+        import _sdlpush as raw
+        raw.init_video()
+        e._internal_mod_init()
+        e.post(e.Event(0x8062, n=1))
+        raw.arm(raw.FAIL_PEEP, "event")
+        for name, call in [("poll", e.poll), ("wait", lambda: e.wait(5)),
+                           ("wait-forever", e.wait), ("get", e.get),
+                           ("get-type", lambda: e.get(0x8062)),
+                           ("get-exclude", lambda: e.get(exclude=0x300)),
+                           ("peek", e.peek), ("peek-type", lambda: e.peek(0x8062)),
+                           ("clear", e.clear)]:
+            try:
+                print(name, "returned", call())
+            except b.error as x:
+                print(name, "error", x)
+        raw.arm(0, "event")
+        print([(ev.type, ev.n) for ev in e.get()])
+    """)
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.splitlines()
+    names = ["poll", "wait", "wait-forever", "get", "get-type", "get-exclude",
+             "peek", "peek-type", "clear"]
+    assert lines[:-1] == ["%s error queue read refused by test" % n for n in names]
+    assert lines[-1] == "[(32866, 1)]"  # nothing was lost on the way
+
+
+@pytest.mark.parametrize("mask,fn,when", [
+    (raw.FAIL_LOCK, "SDL_LockMutex", "filter"),
+    (raw.FAIL_UNLOCK, "SDL_UnlockMutex", "filter"),
+    (raw.FAIL_LOCK, "SDL_LockMutex", "repeat-timer"),
+    (raw.FAIL_UNLOCK, "SDL_UnlockMutex", "repeat-timer"),
+])
+def test_repeat_lock_failure_ends_the_process(shim, mask, fn, when):
+    # The filter runs here on the pushing thread without the interpreter;
+    # the repeat timer on SDL's timer thread.  Neither may touch Python.
+    r = run_shimmed(shim, """
+        import ctypes, time
+        import lumora.event as e
+        import _sdlpush as raw
+        raw.init_video()
+        e._internal_mod_init()
+        raw.capsule_slot(e, 4, ctypes.c_int, ctypes.c_int, ctypes.c_int)(20, 5)
+        if %r == "filter":
+            raw.arm(%d, "event")
+            raw.key(raw.KEYDOWN, 97, 4)
+        else:
+            raw.key(raw.KEYDOWN, 97, 4)
+            raw.arm(%d, "event")
+            time.sleep(0.5)
+        print("survived")
+    """ % (when, mask, mask))
+    assert r.returncode == 1
+    assert r.stdout == ""
+    assert r.stderr.strip().endswith("Fatal lumora error in %s: %s refused by test"
+                                     % (fn, "lock" if mask == raw.FAIL_LOCK else "unlock"))
+
+
+# --- threads ------------------------------------------------------------------
+
+def test_repeat_timer_never_pushes_under_its_lock():
+    # SDL runs the filter and event watchers under its event-watch lock; the
+    # filter takes the repeat lock inside it.  An event watcher here holds the
+    # watch lock for 2 ms per text event and then pushes a key-up, whose
+    # filter step takes the repeat lock, while key repeat fires every
+    # millisecond.  A repeat timer that pushed while holding the repeat lock
+    # would wait for the watch lock with it held: deadlock.
+    r = run_py("""
+        import ctypes, faulthandler, threading, time
+        import lumora.event as e
+        import _sdlpush as raw
+        faulthandler.dump_traceback_later(20, exit=True)
+        raw.init_video()
+        e._internal_mod_init()
+        set_repeat = raw.capsule_slot(e, 4, ctypes.c_int, ctypes.c_int, ctypes.c_int)
+        set_repeat(1, 1)
+        WATCH = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+
+        def watch(_, ev):
+            if ctypes.c_uint32.from_address(ev).value == raw.TEXTINPUT:
+                time.sleep(0.002)
+                raw.key(raw.KEYUP, ord("z"), 29)
+            return 0
+        watcher = WATCH(watch)
+        raw.SDL.SDL_AddEventWatch.argtypes = [WATCH, ctypes.c_void_p]
+        raw.SDL.SDL_DelEventWatch.argtypes = [WATCH, ctypes.c_void_p]
+        raw.SDL.SDL_AddEventWatch(watcher, None)
+        raw.key(raw.KEYDOWN, ord("x"), 27)
+        stop = time.monotonic() + 1.0
+
+        def pusher():
+            while time.monotonic() < stop:
+                raw.text("y")
+        th = threading.Thread(target=pusher)
+        th.start()
+        repeats = 0
+        while time.monotonic() < stop:
+            repeats += sum(1 for ev in e.get() if ev.type == 0x300)
+            time.sleep(0.002)
+        th.join()
+        set_repeat(0, 0)
+        raw.key(raw.KEYUP, ord("x"), 27)
+        raw.SDL.SDL_DelEventWatch(watcher, None)
+        print("repeats", repeats > 50)
+    """, timeout=60)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.strip() == "repeats True"
+
 
 def test_stress_timers_repeat_and_threads():
-    set_repeat = raw.capsule_slot(event, 4, ctypes.c_int, ctypes.c_int, ctypes.c_int)
-    set_repeat(1, 1)
-    sentinel = {"from": "thread"}
-    base_rc = sys.getrefcount(sentinel)
-    timer_types = [USEREVENT + 20 + i for i in range(4)]
-    for i, t in enumerate(timer_types):
-        ltime.set_timer(Event(t, timer=i), 1 + i)
-    stop = threading.Event()
-    posted = [0]
+    # Timers, key repeat, a thread posting, a thread pressing keys and a
+    # thread replacing timers, for a few seconds, while the main thread
+    # reads, peeks and clears.  Ends with every posted dictionary released
+    # and the queue empty.  Run apart so that a deadlock is a failure with
+    # stacks, not a hang.
+    r = run_py("""
+        import ctypes, faulthandler, gc, random, sys, threading, time
+        import lumora.event as e, lumora.time as lt
+        import _sdlpush as raw
+        faulthandler.dump_traceback_later(60, exit=True)
+        raw.init_video()
+        e._internal_mod_init()
+        lt._internal_mod_init()
+        set_repeat = raw.capsule_slot(e, 4, ctypes.c_int, ctypes.c_int, ctypes.c_int)
+        set_repeat(1, 1)
+        U = 0x8062
+        posted_d, timer_d, churn_d = {"from": "thread"}, {"from": "timer"}, {"c": 1}
+        rc = {id(d): sys.getrefcount(d) for d in (posted_d, timer_d, churn_d)}
+        timer_types = [U + 20 + i for i in range(4)]
+        for i, t in enumerate(timer_types):
+            lt.set_timer(e.Event(t, timer_d), 1 + i)
+        stop = threading.Event()
+        counts = {"posted": 0, "thread": 0, "timer": 0, "keys": 0, "churn": 0}
 
-    def poster():
-        while not stop.is_set():
-            if event.post(Event(USEREVENT + 1, sentinel)):
-                posted[0] += 1
-            if posted[0] % 50 == 0:
-                _time.sleep(0.001)
+        def poster():
+            while not stop.is_set():
+                if e.post(e.Event(U + 1, posted_d)):
+                    counts["posted"] += 1
+                if counts["posted"] % 50 == 0:
+                    time.sleep(0.001)
 
-    def presser():
-        n = 0
-        while not stop.is_set():
-            raw.key(raw.KEYDOWN, ord("a") + n % 26, 4 + n % 26)
-            _time.sleep(0.003)
-            raw.key(raw.KEYUP, ord("a") + n % 26, 4 + n % 26)
-            n += 1
+        def presser():
+            n = 0
+            while not stop.is_set():
+                k = n % 26
+                raw.key(raw.KEYDOWN, ord("a") + k, 4 + k)
+                raw.text(chr(0x3b1 + k % 20))
+                time.sleep(0.002)
+                raw.key(raw.KEYUP, ord("a") + k, 4 + k)
+                raw.wheel(0, 1 if n % 2 else -3)
+                n += 1
 
-    threads = [threading.Thread(target=poster), threading.Thread(target=presser)]
-    for th in threads:
-        th.start()
-    received = {"thread": 0, "timer": 0, "keys": 0}
-    deadline = _time.monotonic() + 2.5
-    while _time.monotonic() < deadline:
-        for e in event.get():
-            if e.type == USEREVENT + 1:
-                received["thread"] += 1
-            elif e.type in timer_types:
-                received["timer"] += 1
-            elif e.type in (KEYDOWN, KEYUP):
-                received["keys"] += 1
-        if received["thread"] % 7 == 0:
-            event.clear(USEREVENT + 1, pump=False)  # dropped ones must be released
-        e = event.peek()
-        _time.sleep(0.002)
-    e = None  # the loop variable would keep the last Event's dict alive
-    stop.set()
-    for th in threads:
-        th.join(10)
-        assert not th.is_alive()
-    for t in timer_types:
-        ltime.set_timer(t, 0)
-    set_repeat(0, 0)
-    _time.sleep(0.02)
-    event.clear()
-    assert received["thread"] > 100 and received["timer"] > 100 and received["keys"] > 100
-    assert sys.getrefcount(sentinel) == base_rc
-    assert raw.queued() == 0
+        def churner():
+            rnd = random.Random(5)
+            while not stop.is_set():
+                lt.set_timer(e.Event(U + 40, churn_d), rnd.randint(1, 3),
+                             rnd.randint(0, 3))
+                time.sleep(rnd.random() * 0.004)
+                if rnd.random() < 0.3:
+                    lt.set_timer(U + 40, 0)
+
+        ths = [threading.Thread(target=f) for f in (poster, presser, churner)]
+        for t in ths:
+            t.start()
+        end = time.monotonic() + 3.0
+        rounds = 0
+        while time.monotonic() < end:
+            rounds += 1
+            for ev in e.get():
+                if ev.type == U + 1:
+                    counts["thread"] += 1
+                elif ev.type in timer_types:
+                    counts["timer"] += 1
+                elif ev.type in (0x300, 0x301):
+                    counts["keys"] += 1
+                elif ev.type == U + 40:
+                    counts["churn"] += 1
+            if rounds % 7 == 0:
+                e.clear(U + 1, pump=False)  # dropped events release their dicts
+            if rounds % 5 == 0:
+                e.get(exclude=[U + 1, 0x300])
+            e.peek()
+            e.poll()
+            e.wait(1)
+            ev = None
+            time.sleep(0.002)
+        stop.set()
+        for t in ths:
+            t.join(10)
+            assert not t.is_alive()
+        for t in timer_types + [U + 40]:
+            lt.set_timer(t, 0)
+        set_repeat(0, 0)
+        time.sleep(0.05)
+        e.clear()
+        gc.collect()
+        leaked = {d["from"] if "from" in d else "churn": sys.getrefcount(d) - rc[id(d)]
+                  for d in (posted_d, timer_d, churn_d)}
+        print("leaked", leaked)
+        print("queued", raw.queued())
+        print("busy", all(counts[k] > 100 for k in ("thread", "timer", "keys")),
+              counts["churn"] > 0, counts)
+    """, timeout=120)
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.splitlines()
+    assert lines[0] == "leaked {'thread': 0, 'timer': 0, 'churn': 0}"
+    assert lines[1] == "queued 0"
+    assert lines[2].startswith("busy True True"), lines[2]

@@ -19,6 +19,10 @@ SDL_TimerID g_timer = 0;
 // Bumped whenever the pending repeat is cancelled or replaced, so a timer
 // callback already on its way sees it is stale and pushes nothing.
 uintptr_t g_timer_gen = 0;
+// Repeat callbacks between their start and their end.  A callback that
+// copied the repeat event just before a stop still pushes it; shutting down
+// waits for it, since SDL may tear its event queue down right after.
+SDL_atomic_t g_inflight;
 SDL_Event g_repeat_ev;
 SDL_Event g_last_down;
 bool g_have_last = false;
@@ -62,8 +66,18 @@ void stop_timer_locked()
     ++g_timer_gen;
 }
 
+struct InFlight {
+    InFlight() { SDL_AtomicIncRef(&g_inflight); }
+    ~InFlight() { SDL_AtomicDecRef(&g_inflight); }
+    InFlight(const InFlight &) = delete;
+    InFlight &operator=(const InFlight &) = delete;
+};
+
 Uint32 SDLCALL repeat_callback(Uint32, void *param)
 {
+    // Counted before the generation check: a stop that bumps the generation
+    // and then sees no callback in flight knows none will push.
+    InFlight counted;
     SDL_Event copy;
     Uint32 interval;
     {
@@ -345,6 +359,17 @@ void lm_filter_stop_repeat(void)
         return;
     Guard g;
     stop_timer_locked();
+}
+
+bool lm_filter_wait_callbacks(Uint32 limit_ms)
+{
+    Uint64 end = SDL_GetTicks64() + limit_ms;
+    while (SDL_AtomicGet(&g_inflight) > 0) {
+        if (SDL_GetTicks64() >= end)
+            return false;
+        SDL_Delay(1);
+    }
+    return true;
 }
 
 void lm_filter_window_pass(void)

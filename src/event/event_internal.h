@@ -67,6 +67,10 @@ int lm_filter_start(void);        // creates the repeat lock; -1 with SDL error 
 void lm_filter_install(void (*before_flush)(void));
 void lm_filter_reset_repeat(void);  // delay/interval to 0
 void lm_filter_stop_repeat(void);   // removes a pending repeat timer
+// Waits (up to limit_ms) until no repeat callback is running; false on
+// time-out.  Touches no Python object: call it without the GIL, since a
+// callback's push may wait for a thread that wants the GIL.
+bool lm_filter_wait_callbacks(Uint32 limit_ms);
 void lm_filter_window_pass(void);   // read-time window filter over the queue
 bool lm_event_enabled(Uint32 sdl_type);
 // Text for a key event ("unicode"); writes up to 4 bytes + NUL into out.

@@ -551,10 +551,21 @@ PyObject *ev_event_name(PyObject *, PyObject *args, PyObject *kwargs)
     return PyUnicode_FromString(lm_event_name(type));
 }
 
+// Stops key repeat and lets a callback already on its way finish its push
+// before anything downstream (SDL_Quit, the video quit) frees SDL's queue.
+// The wait is bounded so that a quit called from inside SDL's event
+// dispatch, which the callback would be waiting for, cannot hang.
+void stop_repeat_and_settle()
+{
+    lm_filter_stop_repeat();
+    lm::GilRelease nogil;
+    lm_filter_wait_callbacks(2000);
+}
+
 // Shared by _internal_mod_quit, base's quit registry and interpreter exit.
 void shutdown_state()
 {
-    lm_filter_stop_repeat();
+    stop_repeat_and_settle();
     // Posted events would otherwise die with SDL's queue, still holding
     // their dictionaries.
     drain_posted_quietly();
@@ -595,7 +606,7 @@ PyObject *ev_internal_quit(PyObject *, PyObject *)
 
 PyObject *ev_atexit(PyObject *, PyObject *)
 {
-    lm_filter_stop_repeat();
+    stop_repeat_and_settle();
     drain_posted_quietly();
     Py_RETURN_NONE;
 }

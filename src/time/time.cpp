@@ -9,6 +9,7 @@
 #include "frame.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 #define LM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,10 +33,28 @@ SDL_atomic_t g_inflight;   // callbacks between their start and their end
 thread_local bool t_in_callback = false;
 bool g_quit_hook_registered = false;
 
+// The timer list cannot be trusted once its lock fails, and the callback
+// that meets the failure has nowhere to raise: end the process, as the event
+// module does for its repeat lock.  No Python call here: a plain write.
+[[noreturn]] void fatal_lock(const char *what)
+{
+    fprintf(stderr, "Fatal lumora error in %s: %s\n", what, SDL_GetError());
+    fflush(stderr);
+    _exit(1);
+}
+
 class TimerGuard {
   public:
-    TimerGuard() { SDL_LockMutex(g_timer_lock); }
-    ~TimerGuard() { SDL_UnlockMutex(g_timer_lock); }
+    TimerGuard()
+    {
+        if (SDL_LockMutex(g_timer_lock) < 0)
+            fatal_lock("SDL_LockMutex");
+    }
+    ~TimerGuard()
+    {
+        if (SDL_UnlockMutex(g_timer_lock) < 0)
+            fatal_lock("SDL_UnlockMutex");
+    }
     TimerGuard(const TimerGuard &) = delete;
     TimerGuard &operator=(const TimerGuard &) = delete;
 };
