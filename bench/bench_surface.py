@@ -4,7 +4,10 @@ Runs as a plain script; LUMORA_STAGE=<build>/stage benchmarks a development
 build.  Every case works on 1920x1080 32-bit pixels; the numpy peers work on
 preallocated arrays of the same size, the SDL peers call SDL_FillRect and
 SDL_UpperBlit through ctypes on surfaces of the same formats.  Ratios are
-lumora time / peer time (below 1 means lumora is faster).
+lumora time / peer time (below 1 means lumora is faster).  Each blit is also
+done once by both on the same fresh destination, and the largest channel
+difference between the two results is printed ("diff": 0 means identical
+pixels; SDL's fast blenders divide by 256, ours by 255).
 """
 import ctypes
 import os
@@ -34,6 +37,7 @@ sdl.SDL_UpperBlit.argtypes = [ctypes.c_void_p, ctypes.c_void_p,
                               ctypes.c_void_p, ctypes.c_void_p]
 sdl.SDL_SetColorKey.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_uint32]
 sdl.SDL_SetSurfaceBlendMode.argtypes = [ctypes.c_void_p, ctypes.c_int]
+sdl.SDL_SetSurfaceAlphaMod.argtypes = [ctypes.c_void_p, ctypes.c_uint8]
 sdl.SDL_FreeSurface.argtypes = [ctypes.c_void_p]
 
 
@@ -61,6 +65,29 @@ def lumora_surface(flags, values):
     return s
 
 
+def pixels_of(s, raw=None):
+    """A copy of the pixels of a lumora (or, with raw, an SDL) surface."""
+    if raw is None:
+        raw = _Surf.from_address(ctypes.c_void_p.from_address(
+            id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value)
+    else:
+        raw = _Surf.from_address(raw)
+    buf = ctypes.string_at(raw.pixels, W * H * 4)
+    return np.frombuffer(buf, np.uint8).reshape(H, W, 4).copy()
+
+
+def agreement(lsrc, ssrc, dst_values):
+    """Largest channel difference between one lumora blit and one SDL blit
+    of the same source onto the same fresh destination."""
+    ld = lumora_surface(0, dst_values)
+    ld.blit(lsrc, (0, 0))
+    sd = sdl_surface(XRGB8888, dst_values)
+    sdl.SDL_UpperBlit(ssrc, None, sd, None)
+    ours, theirs = pixels_of(ld)[:, :, :3], pixels_of(None, sd)[:, :, :3]
+    sdl.SDL_FreeSurface(sd)
+    return int(np.abs(ours.astype(np.int16) - theirs).max())
+
+
 def best(fn, repeat=15):
     fn()
     times = []
@@ -71,10 +98,11 @@ def best(fn, repeat=15):
     return min(times)
 
 
-def report(name, ours, peers):
+def report(name, ours, peers, diff=None):
     cols = "  ".join("%s %7.2f ms (x%.2f)" % (n, t * 1e3, ours / t)
                      for n, t in peers)
-    print("%-18s lumora %7.2f ms   %s" % (name, ours * 1e3, cols))
+    extra = "" if diff is None else "   diff %d" % diff
+    print("%-18s lumora %7.2f ms   %s%s" % (name, ours * 1e3, cols, extra))
 
 
 def main():
@@ -103,7 +131,8 @@ def main():
     report("blit opaque",
            best(lambda: ls.blit(lsrc, (0, 0))),
            [("numpy", best(lambda: np.copyto(arr, a_src))),
-            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))])
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))],
+           agreement(lsrc, ssrc, dst_x))
 
     # -- colour-key blit --------------------------------------------------
     lsrc.set_colorkey(key)
@@ -117,7 +146,20 @@ def main():
     report("blit colorkey",
            best(lambda: ls.blit(lsrc, (0, 0))),
            [("numpy", best(np_key)),
-            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))])
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))],
+           agreement(lsrc, ssrc, dst_x))
+
+    # -- surface alpha blit, XRGB onto XRGB --------------------------------
+    lsrc.set_colorkey(None)
+    sdl.SDL_SetColorKey(ssrc, 0, 0)
+    for value in (100, 128):
+        lsrc.set_alpha(value)
+        sdl.SDL_SetSurfaceAlphaMod(ssrc, value)
+        sdl.SDL_SetSurfaceBlendMode(ssrc, 1)
+        report("blit alpha %d" % value,
+               best(lambda: ls.blit(lsrc, (0, 0))),
+               [("SDL", best(lambda: sdl.SDL_UpperBlit(ssrc, None, ss, None)))],
+               agreement(lsrc, ssrc, dst_x))
 
     # -- per-pixel alpha blit, ARGB onto XRGB ------------------------------
     lasrc = lumora_surface(SRCALPHA, src_a)
@@ -140,7 +182,23 @@ def main():
     report("blit pixel alpha",
            best(lambda: ls.blit(lasrc, (0, 0))),
            [("numpy", best(np_alpha, 5)),
-            ("SDL", best(lambda: sdl.SDL_UpperBlit(sasrc, None, ss, None)))])
+            ("SDL", best(lambda: sdl.SDL_UpperBlit(sasrc, None, ss, None)))],
+           agreement(lasrc, sasrc, dst_x))
+
+    # -- per-pixel alpha with a colour key ---------------------------------
+    akey = int(src_a[0, 0])
+    keyed = src_a.copy()
+    keyed[::3, ::2] = akey
+    lksrc = lumora_surface(SRCALPHA, keyed)
+    sksrc = sdl_surface(ARGB8888, keyed)
+    sdl.SDL_SetSurfaceBlendMode(sksrc, 1)
+    lksrc.set_colorkey(akey)
+    sdl.SDL_SetColorKey(sksrc, 1, akey)
+    report("blit alpha+key",
+           best(lambda: ls.blit(lksrc, (0, 0))),
+           [("SDL", best(lambda: sdl.SDL_UpperBlit(sksrc, None, ss, None)))],
+           agreement(lksrc, sksrc, dst_x))
+    sdl.SDL_FreeSurface(sksrc)
 
     for s in (ss, ssrc, sasrc):
         sdl.SDL_FreeSurface(s)

@@ -67,31 +67,34 @@ def run(code):
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
-class _Breakers:
-    """Ways to break `lumora.base` before an importer loads it."""
-    none = 'sys.modules["lumora.base"] = None\n'
-    no_capsule = 'sys.modules["lumora.base"] = types.ModuleType("lumora.base")\n'
-    not_capsule = ('m = types.ModuleType("lumora.base")\n'
-                   'm._LUMORA_C_API = 12345\n'
-                   'sys.modules["lumora.base"] = m\n')
-    wrong_name = ('import datetime\n'
-                  'm = types.ModuleType("lumora.base")\n'
-                  'm._LUMORA_C_API = datetime.datetime_CAPI\n'
-                  'sys.modules["lumora.base"] = m\n')
-    raises = '''
+def breaker(kind, module="base"):
+    """Code that breaks `lumora.<module>` before an importer loads it."""
+    full = "lumora." + module
+    return {
+        "none": 'sys.modules[%r] = None\n' % full,
+        "no_capsule": 'sys.modules[%r] = types.ModuleType(%r)\n' % (full, full),
+        "not_capsule": ('m = types.ModuleType(%r)\n'
+                        'm._LUMORA_C_API = 12345\n'
+                        'sys.modules[%r] = m\n' % (full, full)),
+        "wrong_name": ('import datetime\n'
+                       'm = types.ModuleType(%r)\n'
+                       'm._LUMORA_C_API = datetime.datetime_CAPI\n'
+                       'sys.modules[%r] = m\n' % (full, full)),
+        "raises": '''
 import importlib.abc, importlib.util
 class Loader(importlib.abc.Loader):
     def create_module(self, spec):
         return None
     def exec_module(self, module):
-        raise RuntimeError("base is broken")
+        raise RuntimeError("%(m)s is broken")
 class Finder(importlib.abc.MetaPathFinder):
     def find_spec(self, name, path, target=None):
-        if name == "lumora.base":
+        if name == "%(full)s":
             return importlib.util.spec_from_loader(name, Loader())
         return None
 sys.meta_path.insert(0, Finder())
-'''
+''' % {"m": module, "full": full},
+    }[kind]
 
 
 IMPORTERS = [m for m in ("rect", "color", "event", "pinguard") if present(m)]
@@ -99,15 +102,15 @@ IMPORTERS = [m for m in ("rect", "color", "event", "pinguard") if present(m)]
 
 @pytest.mark.skipif(not IMPORTERS, reason="no module importing base is built")
 @pytest.mark.parametrize("importer", IMPORTERS)
-@pytest.mark.parametrize("breaker,exc,msg", [
+@pytest.mark.parametrize("kind,exc,msg", [
     ("none", "ImportError", "lumora.base"),
     ("no_capsule", "AttributeError", "_LUMORA_C_API"),
     ("not_capsule", "ImportError", "lumora.base._LUMORA_C_API is not a capsule"),
     ("wrong_name", "ValueError", "incorrect name"),
     ("raises", "RuntimeError", "base is broken"),
 ])
-def test_broken_base_fails_the_importer(importer, breaker, exc, msg):
-    res = run(getattr(_Breakers, breaker) + 'try_import("lumora.%s")' % importer)
+def test_broken_base_fails_the_importer(importer, kind, exc, msg):
+    res = run(breaker(kind) + 'try_import("lumora.%s")' % importer)
     assert res["ok"] is False
     assert exc in res["mro"], res
     assert msg in res["msg"]
@@ -115,12 +118,25 @@ def test_broken_base_fails_the_importer(importer, breaker, exc, msg):
 
 
 @needs("base", "color", "rect", "surface", "pinguard", "draw")
-def test_broken_surface_stops_before_pinguard():
-    res = run('sys.modules["lumora.surface"] = None\n'
-              'try_import("lumora.draw")')
-    assert res["ok"] is False and "ImportError" in res["mro"]
+@pytest.mark.parametrize("kind,exc,msg", [
+    ("none", "ImportError", "lumora.surface"),
+    ("not_capsule", "ImportError", "is not a capsule"),
+    ("raises", "RuntimeError", "surface is broken"),
+])
+def test_broken_surface_stops_before_pinguard(kind, exc, msg):
+    res = run(breaker(kind, "surface") + 'try_import("lumora.draw")')
+    assert res["ok"] is False and exc in res["mro"], res
+    assert msg in res["msg"]
     assert "lumora.pinguard" not in res["loaded"]
     assert "lumora.draw" not in res["loaded"]
+
+
+@needs("base", "color", "rect", "surface", "pinguard")
+def test_pinguard_needs_base():
+    # pinguard raises through base's error type, so it loads base (and a
+    # broken base fails it: test_broken_base_fails_the_importer).
+    res = run('try_import("lumora.pinguard")')
+    assert res["ok"] is True and "lumora.base" in res["loaded"]
 
 
 # Exporting modules and the type in slot 0 (None: slot 0 is not a type).

@@ -1,6 +1,12 @@
 """pinguard: the lock registry, driven through its C slots with ctypes."""
 import ctypes
 import gc
+import json
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
 import weakref
 
 import pytest
@@ -176,6 +182,53 @@ def test_quit_surface_raises_instead_of_crashing():
     assert unlock_by(s, Locker()) == 1
 
 
+@pytest.fixture
+def sdl_surface():
+    lib = ctypes.CDLL("libSDL2-2.0.so.0")
+    lib.SDL_CreateRGBSurfaceWithFormat.restype = ctypes.c_void_p
+    lib.SDL_CreateRGBSurfaceWithFormat.argtypes = [
+        ctypes.c_uint32, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+        ctypes.c_uint32]
+    return lambda w, h, depth, fmt: lib.SDL_CreateRGBSurfaceWithFormat(
+        0, w, h, depth, fmt)
+
+
+XRGB8888, RGB565 = 0x16161804, 0x15151002
+
+
+def test_subsurface_follows_a_replaced_parent(sdl_surface):
+    parent = Surface((4, 4))
+    sub = parent.subsurface((2, 1, 2, 2))
+    # A wider parent has another pitch: the subsurface keeps its place.
+    assert set_surface(parent, sdl_surface(9, 5, 32, XRGB8888), 1) == 0
+    parent.fill((0, 0, 0))
+    sub.fill((255, 255, 255))
+    assert sdl(sub).pixels == sdl(parent).pixels + sdl(parent).pitch + 2 * 4
+    lit = [(x, y) for y in range(5) for x in range(9)
+           if parent.get_at((x, y))[0]]
+    assert lit == [(2, 1), (3, 1), (2, 2), (3, 2)]
+    # Too small, or another pixel size: refused instead of writing past
+    # the parent's pixels.
+    for w, h, depth, fmt in ((3, 4, 32, XRGB8888), (4, 2, 32, XRGB8888),
+                             (9, 5, 16, RGB565)):
+        set_surface(parent, sdl_surface(w, h, depth, fmt), 1)
+        with pytest.raises(lumora.error, match="no longer fits"):
+            sub.fill((1, 2, 3))
+        with pytest.raises(lumora.error, match="no longer fits"):
+            prep(sub)
+        assert parent.get_locks() == () and sub.get_locks() == ()
+        assert sdl(parent).locked == 0
+
+
+def test_prep_of_quit_subsurface_raises():
+    parent = Surface((4, 4))
+    sub = parent.subsurface((1, 1, 2, 2))
+    set_surface(sub, None, 0)
+    with pytest.raises(lumora.error, match="display Surface quit"):
+        prep(sub)
+    assert parent.get_locks() == ()
+
+
 def test_quit_parent_leaves_no_entry():
     parent = Surface((4, 4))
     sub = parent.subsurface((0, 0, 2, 2))
@@ -185,3 +238,122 @@ def test_quit_parent_leaves_no_entry():
     assert sub.get_locks() == () and sdl(sub).locked == 0
     with pytest.raises(lumora.error, match="display Surface quit"):
         sub.fill((1, 2, 3))
+
+
+# ---------------------------------------------------------------------------
+# A failing SDL_LockSurface.  SDL 2 never refuses a lock on its own, so a
+# subprocess preloads a stand-in that refuses surfaces whose userdata is
+# marked and passes every other call through to SDL.
+# ---------------------------------------------------------------------------
+
+_REFUSER = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <SDL.h>
+int SDL_LockSurface(SDL_Surface *s)
+{
+    static int (*real)(SDL_Surface *);
+    if (!real)
+        real = (int (*)(SDL_Surface *))dlsym(RTLD_NEXT, "SDL_LockSurface");
+    if (s->userdata == (void *)0x4C4F434B) {
+        SDL_SetError("lock refused");
+        return -1;
+    }
+    return real(s);
+}
+"""
+
+_FAILING_LOCK_SCRIPT = textwrap.dedent("""
+    import ctypes, json
+    import lumora, lumora.pinguard
+    from lumora import Surface
+
+    HEAD = 2 * ctypes.sizeof(ctypes.c_void_p)
+    class Raw(ctypes.Structure):
+        _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
+                    ("w", ctypes.c_int), ("h", ctypes.c_int),
+                    ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p),
+                    ("userdata", ctypes.c_void_p), ("locked", ctypes.c_int)]
+    def raw(o):
+        return Raw.from_address(ctypes.c_void_p.from_address(id(o) + HEAD).value)
+    get = ctypes.pythonapi.PyCapsule_GetPointer
+    get.restype = ctypes.c_void_p
+    get.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    t = (ctypes.c_void_p * 8).from_address(
+        get(lumora.pinguard._LUMORA_C_API, b"lumora.pinguard._LUMORA_C_API"))
+    lock_by = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object,
+                                ctypes.py_object)(t[5])
+    lifetime = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.c_void_p,
+                                 ctypes.py_object)(t[7])
+    class Locker: pass
+    out = {}
+    def attempt(name, surf, fn):
+        try:
+            fn()
+        except RuntimeError as e:
+            out[name] = [type(e).__name__, str(e)]
+        else:
+            out[name] = None
+
+    parent = Surface((4, 4))
+    sub = parent.subsurface((1, 1, 2, 2))
+    who = Locker()
+    raw(parent).userdata = 0x4C4F434B
+    attempt("plain", parent, lambda: lock_by(parent, who))
+    attempt("method", parent, parent.lock)
+    attempt("lifetime", parent, lambda: lifetime(id(parent), who))
+    attempt("fill", parent, lambda: parent.fill((1, 2, 3)))
+    # The parent refuses: the subsurface keeps no entry either.
+    attempt("parent refuses", sub, lambda: lock_by(sub, who))
+    state = [len(parent.get_locks()), raw(parent).locked,
+             len(sub.get_locks()), raw(sub).locked]
+    # The subsurface refuses after its parent was locked for it: the
+    # parent's lock is given back.
+    raw(parent).userdata = None
+    raw(sub).userdata = 0x4C4F434B
+    attempt("sub refuses", sub, lambda: lock_by(sub, who))
+    state += [len(parent.get_locks()), raw(parent).locked,
+              len(sub.get_locks()), raw(sub).locked]
+    raw(sub).userdata = None
+    ok = lock_by(sub, who)
+    state += [ok, len(parent.get_locks()), len(sub.get_locks())]
+    out["state"] = state
+    print(json.dumps(out))
+""")
+
+
+@pytest.fixture(scope="module")
+def refuser(tmp_path_factory):
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if not cc or not shutil.which("pkg-config"):
+        pytest.skip("needs a C compiler and pkg-config")
+    d = tmp_path_factory.mktemp("refuser")
+    src = d / "refuser.c"
+    src.write_text(_REFUSER)
+    lib = d / "librefuser.so"
+    # Linked to SDL so that SDL is in the global scope where RTLD_NEXT
+    # looks (the extension modules load it privately).
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "sdl2"],
+                           capture_output=True, text=True).stdout.split()
+    subprocess.run([cc, "-shared", "-fPIC", "-o", str(lib), str(src)] + flags
+                   + ["-ldl"], check=True)
+    return str(lib)
+
+
+def test_failed_sdl_lock_leaves_no_entry(refuser):
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = " ".join(
+        p for p in (env.get("LD_PRELOAD", ""), refuser) if p)
+    stage = env.get("LUMORA_STAGE")
+    if stage:
+        env["PYTHONPATH"] = os.path.abspath(stage) + os.pathsep + \
+            env.get("PYTHONPATH", "")
+    run = subprocess.run([sys.executable, "-c", _FAILING_LOCK_SCRIPT],
+                         env=env, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    out = json.loads(run.stdout.strip().splitlines()[-1])
+    refused = ["RuntimeError", "error locking surface"]
+    for name in ("plain", "method", "lifetime", "fill", "parent refuses",
+                 "sub refuses"):
+        assert out[name] == refused, name
+    assert out["state"] == [0, 0, 0, 0,  0, 0, 0, 0,  1, 1, 1]

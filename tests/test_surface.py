@@ -5,7 +5,11 @@ small per-pixel Python models below, never against the code under test.
 """
 import ctypes
 import gc
+import os
 import random
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -212,8 +216,37 @@ def test_bad_construction(args, exc, msg):
 @pytest.mark.parametrize("size", [(2 ** 30, 2 ** 30), (65536 * 4, 65536),
                                   (2 ** 31 - 1, 2), (3, 2 ** 30)])
 def test_absurd_sizes_fail_cleanly(size):
-    with pytest.raises((MemoryError, lumora.error)):
+    with pytest.raises(MemoryError, match="^Surface is too large$"):
         Surface(size)
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's allocator aborts instead")
+def test_exhausted_memory_is_memory_error():
+    # A size SDL accepts but the process cannot allocate: SDL's "Out of
+    # memory" becomes MemoryError, like any failed allocation in Python.
+    code = textwrap.dedent("""
+        import resource
+        from lumora import Surface
+        Surface((4, 4)).convert()       # everything loaded before the limit
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        try:
+            Surface((20000, 20000))     # 1.6 GB
+        except MemoryError as e:
+            print("MemoryError", e)
+        s = Surface((64, 64))           # and the process goes on
+        print(s.get_size())
+    """)
+    env = dict(os.environ)
+    stage = env.get("LUMORA_STAGE")
+    if stage:
+        env["PYTHONPATH"] = os.path.abspath(stage) + os.pathsep + \
+            env.get("PYTHONPATH", "")
+    run = subprocess.run([sys.executable, "-c", code], env=env,
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == [
+        "MemoryError not enough memory for the Surface", "(64, 64)"]
 
 
 def test_empty_surface():
@@ -429,6 +462,40 @@ def test_surface_alpha_blit_and_modulated_pixel_alpha():
             assert int(got[y, x]) == exp
 
 
+RGBA = (0xFF000000, 0xFF0000, 0xFF00, 0xFF)
+ABGR = (0xFF, 0xFF00, 0xFF0000, 0xFF000000)
+
+
+@pytest.mark.parametrize("masks, surface_alpha", [
+    (m, a) for m in (ARGB, RGBA, ABGR, RGBA[:3] + (0,), ABGR[:3] + (0,))
+    for a in (None, 77) if m[3] or a])
+def test_alpha_blit_byte_layouts(masks, surface_alpha):
+    # Same layout on both sides; with per-pixel alpha in the source when
+    # the layout has one, else surface alpha alone.
+    has_alpha = bool(masks[3])
+    smasks = masks if has_alpha else masks[:3] + (0,)
+    src = Surface((9, 7), SRCALPHA if has_alpha else 0, 32, smasks)
+    sv = random_pixels(7, 9, 60, alpha=True) & np.uint32(
+        smasks[0] | smasks[1] | smasks[2] | smasks[3])
+    load(src, sv)
+    if surface_alpha is not None:
+        src.set_alpha(surface_alpha)
+    dst = Surface((9, 7), 0, 32, masks)
+    dv = random_pixels(7, 9, 61, alpha=True) & np.uint32(
+        masks[0] | masks[1] | masks[2] | masks[3])
+    load(dst, dv)
+    dst.blit(src, (0, 0))
+    got = pixels(dst)
+    for y in range(7):
+        for x in range(9):
+            sc, dc = unpack(int(sv[y, x]), smasks), unpack(int(dv[y, x]), masks)
+            a = sc[3] if has_alpha else 255
+            if surface_alpha is not None:
+                a = a * surface_alpha // 255
+            exp = pack(blend(sc, dc, a, has_alpha), masks)
+            assert int(got[y, x]) == exp, (x, y)
+
+
 def test_set_alpha_none_keeps_per_pixel_alpha():
     src = Surface((2, 1), SRCALPHA)
     load(src, [[0x10203040, 0x00FFFFFF]])
@@ -480,6 +547,94 @@ def test_blit_between_pixel_sizes():
     a.fill((0, 0, 0, 0))
     a.blit(dst, (0, 0))
     assert a.get_at((1, 0)).a == 255
+
+
+# ---------------------------------------------------------------------------
+# The same blits done by SDL itself (SDL_UpperBlit through ctypes) on copies
+# of the same surfaces, with the same SDL settings.  Which pixels are
+# skipped (colour key, alpha 0) and which are copied must agree exactly;
+# blended channels may differ by SDL's rounding: its fast paths divide by
+# 256 instead of 255, twice for per-pixel alpha (source and destination
+# terms are truncated separately), which loses up to 3 against the exact
+# quotient that our blitters truncate once.
+# ---------------------------------------------------------------------------
+
+_libsdl = ctypes.CDLL("libSDL2-2.0.so.0")
+_libsdl.SDL_UpperBlit.argtypes = [ctypes.c_void_p, ctypes.c_void_p,
+                                  ctypes.c_void_p, ctypes.c_void_p]
+
+
+def _raw_ptr(obj):
+    return ctypes.c_void_p.from_address(id(obj) + _HEAD).value
+
+
+def _channels(values, masks):
+    return np.array([[unpack(int(v), masks) for v in row] for row in values])
+
+
+BLIT_CASES = {
+    # name: (src flags, src depth, dst flags, dst depth, setup, tolerance)
+    "opaque": (0, 32, 0, 32, lambda s: None, 0),
+    "opaque 16 to 16": (0, 16, 0, 16, lambda s: None, 0),
+    "opaque into alpha": (0, 32, SRCALPHA, 32, lambda s: None, 0),
+    "colorkey": (0, 32, 0, 32, "key", 0),
+    "colorkey 16": (0, 16, 0, 16, "key", 0),
+    "pixel alpha": (SRCALPHA, 32, 0, 32, lambda s: None, 3),
+    "pixel alpha into alpha": (SRCALPHA, 32, SRCALPHA, 32, lambda s: None, 3),
+    "pixel alpha and colorkey": (SRCALPHA, 32, 0, 32, "key", 3),
+    "pixel and surface alpha": (SRCALPHA, 32, 0, 32,
+                                lambda s: s.set_alpha(100), 3),
+    "surface alpha": (0, 32, 0, 32, lambda s: s.set_alpha(100), 1),
+    "surface alpha 128": (0, 32, 0, 32, lambda s: s.set_alpha(128), 1),
+    "surface alpha and colorkey": (0, 32, 0, 32, "key+alpha", 1),
+}
+
+
+@pytest.mark.parametrize("case", sorted(BLIT_CASES))
+def test_blit_agrees_with_sdl(case):
+    sflags, sdepth, dflags, ddepth, setup, tol = BLIT_CASES[case]
+    h, w = 12, 16
+    src = Surface((w, h), sflags, sdepth)
+    sbits = 8 * src.get_bytesize()
+    sv = random_pixels(h, w, 40, alpha=bool(sflags)) & ((1 << sbits) - 1)
+    if not sflags:
+        sv &= ~np.uint32(src.get_masks()[3]) & np.uint32(
+            src.get_masks()[0] | src.get_masks()[1] | src.get_masks()[2])
+    load(src, sv)
+    if isinstance(setup, str):
+        key = int(sv[1, 1])
+        sv[::3, ::2] = key        # plenty of keyed pixels
+        load(src, sv)
+        src.set_colorkey(key)
+        if "alpha" in setup:
+            src.set_alpha(90)
+    else:
+        setup(src)
+    dst = Surface((w, h), dflags, ddepth)
+    dmask = (1 << (8 * dst.get_bytesize())) - 1
+    dv = random_pixels(h, w, 41, alpha=bool(dflags)) & dmask
+    load(dst, dv)
+    twin = dst.copy()
+
+    ours = dst.blit(src, (0, 0))
+    assert tuple(ours) == (0, 0, w, h)
+    assert _libsdl.SDL_UpperBlit(_raw_ptr(src), None, _raw_ptr(twin), None) == 0
+
+    dmasks = dst.get_masks()
+    got = _channels(pixels(dst), dmasks)
+    ref = _channels(pixels(twin), dmasks)
+    untouched_ref = (pixels(twin) == dv)
+    untouched_got = (pixels(dst) == dv)
+    if tol == 0:
+        assert (got == ref).all()
+    else:
+        assert np.abs(got - ref).max() <= tol
+    if isinstance(setup, str):
+        keyed = (sv & np.uint32(src.get_masks()[0] | src.get_masks()[1]
+                                | src.get_masks()[2])) == \
+            (int(sv[1, 1]) & (src.get_masks()[0] | src.get_masks()[1]
+                              | src.get_masks()[2]))
+        assert untouched_got[keyed].all() and untouched_ref[keyed].all()
 
 
 def _special_model(flag, s, d):
@@ -729,7 +884,9 @@ def test_palette():
         t.set_palette_at(0, (1, 2, 3))
 
 
-@pytest.mark.parametrize("dx, dy", [(2, 1), (-1, 0), (0, -3), (7, 0), (0, 0)])
+@pytest.mark.parametrize("dx, dy", [(2, 1), (-1, 0), (0, -3), (7, 0), (0, 0),
+                                   (-2 ** 31, 0), (0, -2 ** 31),
+                                   (2 ** 31 - 1, -2 ** 31)])
 def test_scroll(dx, dy):
     s = Surface((5, 4))
     v = np.arange(20, dtype=np.uint32).reshape(4, 5) + 1
@@ -819,24 +976,48 @@ def test_new2_owner_flag(sdl2):
         new2(None, 1)
 
 
-_QUIT_CALLS = [
-    ("get_size", ()), ("get_width", ()), ("get_rect", ()), ("get_at", ((0, 0),)),
-    ("set_at", ((0, 0), (1, 1, 1))), ("fill", ((1, 1, 1),)), ("copy", ()),
-    ("convert", ()), ("convert_alpha", ()), ("subsurface", ((0, 0, 1, 1),)),
-    ("lock", ()), ("unlock", ()), ("get_locked", ()), ("set_colorkey", ((1, 1, 1),)),
-    ("get_alpha", ()), ("get_flags", ()), ("get_masks", ()), ("map_rgb", ((1, 2, 3),)),
-    ("set_clip", (None,)), ("get_palette", ()), ("scroll", (1, 1)),
-    ("get_bounding_rect", ()), ("get_parent", ()), ("blits", ([],)),
-]
+# Arguments for every method; a method added without an entry here fails
+# test_every_method_is_covered, so none escapes the quit check.
+_QUIT_ARGS = {
+    "blit": (Surface((1, 1)), (0, 0)), "blits": ([],), "convert": (),
+    "convert_alpha": (), "copy": (), "__copy__": (), "fill": ((1, 1, 1),),
+    "get_abs_offset": (), "get_abs_parent": (), "get_alpha": (),
+    "get_at": ((0, 0),), "get_at_mapped": ((0, 0),), "get_bitsize": (),
+    "get_bounding_rect": (), "get_bytesize": (), "get_clip": (),
+    "get_colorkey": (), "get_flags": (), "get_height": (), "get_locked": (),
+    "get_locks": (), "get_losses": (), "get_masks": (), "get_offset": (),
+    "get_palette": (), "get_palette_at": (0,), "get_parent": (),
+    "get_pitch": (), "get_rect": (), "get_shifts": (), "get_size": (),
+    "get_width": (), "lock": (), "map_rgb": ((1, 2, 3),), "mustlock": (),
+    "scroll": (1, 1), "set_alpha": (3,), "set_at": ((0, 0), (1, 1, 1)),
+    "set_clip": (None,), "set_colorkey": ((1, 1, 1),),
+    "set_palette": ([(1, 2, 3)],), "set_palette_at": (0, (1, 2, 3)),
+    "subsurface": ((0, 0, 1, 1),), "unlock": (), "unmap_rgb": (0,),
+}
 
 
-@pytest.mark.parametrize("name, args", _QUIT_CALLS)
-def test_display_surface_quit(name, args):
-    s = Surface((2, 2))
+def test_every_method_is_covered():
+    public = {n for n in dir(Surface) if not n.startswith("_")}
+    assert public | {"__copy__"} == set(_QUIT_ARGS)
+
+
+@pytest.mark.parametrize("name", sorted(_QUIT_ARGS))
+def test_display_surface_quit(name):
+    s = Surface((2, 2), 0, 8)
     assert set_surface(s, None, 0) == 0
-    with pytest.raises(lumora.error, match="display Surface quit"):
-        getattr(s, name)(*args)
+    with pytest.raises(lumora.error, match="^display Surface quit$"):
+        getattr(s, name)(*_QUIT_ARGS[name])
     assert repr(s) == "<Surface(Dead Display)>"
+
+
+def test_quit_surface_as_argument():
+    dead = Surface((2, 2))
+    set_surface(dead, None, 0)
+    for call in (lambda: Surface((2, 2), 0, dead),
+                 lambda: Surface((2, 2)).convert(dead),
+                 lambda: Surface((2, 2)).blits([(dead, (0, 0))])):
+        with pytest.raises(lumora.error, match="^display Surface quit$"):
+            call()
 
 
 def test_blit_with_quit_surfaces():

@@ -298,7 +298,10 @@ bool is_c_contiguous(int nd, const Py_ssize_t *shape, const Py_ssize_t *strides,
             return true;
         if (shape[i] != 1 && strides[i] != step)
             return false;
-        step *= shape[i];
+        // Strides that match a product past Py_ssize_t cannot describe
+        // memory that exists (and the product must not overflow).
+        if (!lm::checked_mul(step, shape[i], &step))
+            return false;
     }
     return true;
 }
@@ -312,7 +315,10 @@ bool is_f_contiguous(int nd, const Py_ssize_t *shape, const Py_ssize_t *strides,
             return true;
         if (shape[i] != 1 && strides[i] != step)
             return false;
-        step *= shape[i];
+        // Strides that match a product past Py_ssize_t cannot describe
+        // memory that exists (and the product must not overflow).
+        if (!lm::checked_mul(step, shape[i], &step))
+            return false;
     }
     return true;
 }

@@ -470,6 +470,12 @@ enum {
     LM_FONT_NUMSLOTS = 3
 };
 enum { LM_JOYSTICK_TYPE = 0, LM_JOYSTICK_NEW = 1, LM_JOYSTICK_NUMSLOTS = 2 };
+enum { LM_MASK_TYPE = 0, LM_MASK_NUMSLOTS = 1 };
+enum {
+    LM_TEXELGRID_TYPE = 0,
+    LM_TEXELGRID_NEW = 1,  // PyObject* (PyObject* surface)
+    LM_TEXELGRID_NUMSLOTS = 2
+};
 enum {
     LM_VIEWSHIM_TYPE = 0,
     LM_VIEWSHIM_NEW = 1,
@@ -548,6 +554,40 @@ class GilRelease {
 
   private:
     PyThreadState *st_;
+};
+
+// Keeps the pending exception (if any) across cleanup code that may set or
+// clear one, as deallocators and undo paths must.  An error raised by the
+// cleanup itself is reported as unraisable; the kept one is restored.
+class ErrorStash {
+  public:
+    ErrorStash()
+    {
+#if PY_VERSION_HEX >= 0x030C0000
+        exc_ = PyErr_GetRaisedException();
+#else
+        PyErr_Fetch(&type_, &value_, &tb_);
+#endif
+    }
+    ErrorStash(const ErrorStash &) = delete;
+    ErrorStash &operator=(const ErrorStash &) = delete;
+    ~ErrorStash()
+    {
+        if (PyErr_Occurred())
+            PyErr_WriteUnraisable(nullptr);
+#if PY_VERSION_HEX >= 0x030C0000
+        PyErr_SetRaisedException(exc_);
+#else
+        PyErr_Restore(type_, value_, tb_);
+#endif
+    }
+
+  private:
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject *exc_;
+#else
+    PyObject *type_, *value_, *tb_;
+#endif
 };
 
 // a * b without overflow, for sizes: false when the product does not fit.

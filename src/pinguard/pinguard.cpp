@@ -26,41 +26,6 @@ inline lmSurfaceObject *S(PyObject *o)
     return reinterpret_cast<lmSurfaceObject *>(o);
 }
 
-// Keeps a pending exception across code that may clear or set one (a
-// deallocator must leave the caller's error state as it found it).
-class ErrorStash {
-  public:
-    ErrorStash()
-    {
-#if PY_VERSION_HEX >= 0x030C0000
-        exc_ = PyErr_GetRaisedException();
-#else
-        PyErr_Fetch(&type_, &value_, &tb_);
-#endif
-    }
-    ~ErrorStash()
-    {
-#if PY_VERSION_HEX >= 0x030C0000
-        if (PyErr_Occurred())
-            PyErr_WriteUnraisable(nullptr);
-        PyErr_SetRaisedException(exc_);
-#else
-        if (PyErr_Occurred())
-            PyErr_WriteUnraisable(nullptr);
-        PyErr_Restore(type_, value_, tb_);
-#endif
-    }
-    ErrorStash(const ErrorStash &) = delete;
-    ErrorStash &operator=(const ErrorStash &) = delete;
-
-  private:
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject *exc_;
-#else
-    PyObject *type_, *value_, *tb_;
-#endif
-};
-
 // Is the referent of weak reference `ref` exactly `who`?  Sets *dead when
 // the referent is gone.  -1 on error.
 int referent_is(PyObject *ref, PyObject *who, bool *dead)
@@ -79,24 +44,48 @@ int referent_is(PyObject *ref, PyObject *who, bool *dead)
 static int lmSurface_LockBy(PyObject *surfobj, PyObject *lockobj);
 static int lmSurface_UnlockBy(PyObject *surfobj, PyObject *lockobj);
 
-// Drop the last entry of the list: undoes an append made by LockBy.
-static void drop_last_entry(PyObject *list)
+// Undo an append made by LockBy: remove that very weak reference.  It is
+// searched for rather than assumed last, since the parent lock in between
+// may run a collection whose finalisers unlock (and so edit) this list.
+static void drop_entry(PyObject *list, PyObject *ref)
 {
-    Py_ssize_t n = PyList_GET_SIZE(list);
-    if (n > 0)
-        PyList_SetSlice(list, n - 1, n, nullptr);
+    for (Py_ssize_t i = PyList_GET_SIZE(list) - 1; i >= 0; --i) {
+        if (PyList_GET_ITEM(list, i) == ref) {
+            PyList_SetSlice(list, i, i + 1, nullptr);
+            return;
+        }
+    }
 }
 
 // A subsurface's pixels are the parent's at an offset.  The parent's pixel
 // pointer may have moved since the subsurface was made (an un-RLE on lock,
 // a replaced window surface), so it is refreshed from the locked parent.
-// An empty parent has no pixel buffer at all.
-static void point_into_parent(lmSurfaceObject *so)
+// A replaced parent may also have another pitch or be smaller: the pitch
+// and offset follow the parent, and a subsurface that no longer fits (or
+// whose pixel size no longer matches) is refused rather than pointed past
+// the end of the parent's pixels.  An empty parent has no pixel buffer.
+// Returns false with the SDL error type set when refused.
+static bool point_into_parent(lmSurfaceObject *so)
 {
-    SDL_Surface *ps = S(so->subsurface->owner)->surf;
-    so->surf->pixels =
-        ps->pixels ? static_cast<Uint8 *>(ps->pixels) + so->subsurface->pixeloffset
-                   : nullptr;
+    lmSubSurface_Data *d = so->subsurface;
+    SDL_Surface *ps = S(d->owner)->surf;
+    SDL_Surface *s = so->surf;
+    if (!s || !ps)
+        return true;
+    const int bpp = s->format->BytesPerPixel;
+    if (ps->format->BytesPerPixel != bpp || d->offsetx < 0 || d->offsety < 0 ||
+        (long long)d->offsetx + s->w > ps->w ||
+        (long long)d->offsety + s->h > ps->h) {
+        PyErr_SetString(lmExc_SDLError,
+                        "subsurface no longer fits its parent surface");
+        return false;
+    }
+    // Inside the parent's buffer, whose size SDL keeps within an int.
+    long long off = (long long)d->offsety * ps->pitch + (long long)d->offsetx * bpp;
+    d->pixeloffset = (int)off;
+    s->pitch = ps->pitch;
+    s->pixels = ps->pixels ? static_cast<Uint8 *>(ps->pixels) + off : nullptr;
+    return true;
 }
 
 static int lmSurface_LockBy(PyObject *surfobj, PyObject *lockobj)
@@ -118,29 +107,42 @@ static int lmSurface_LockBy(PyObject *surfobj, PyObject *lockobj)
         Py_DECREF(ref);
         return 0;
     }
-    int rc = PyList_Append(so->locklist, ref);
-    Py_DECREF(ref);
-    if (rc < 0)
+    // `list` stays alive while we work even if the surface's own list
+    // were replaced meanwhile; `entry` is kept to find our entry again.
+    lm::Ref list(Py_NewRef(so->locklist));
+    lm::Ref entry(ref);
+    if (PyList_Append(list.get(), ref) < 0)
         return 0;
 
     if (so->subsurface) {
         PyObject *parent = so->subsurface->owner;
         if (!lmSurface_LockBy(parent, surfobj)) {
-            drop_last_entry(so->locklist);
+            lm::ErrorStash keep;
+            drop_entry(list.get(), ref);
             return 0;
         }
-        point_into_parent(so);
+        if (!point_into_parent(so)) {
+            lm::ErrorStash keep;
+            lmSurface_UnlockBy(parent, surfobj);
+            drop_entry(list.get(), ref);
+            return 0;
+        }
     }
 
-    if (SDL_LockSurface(so->surf) == -1) {
+    // (The pointer is tested again: a finaliser run by the parent lock may
+    // have quit the display.)
+    const bool quit = !so->surf;
+    if (quit || SDL_LockSurface(so->surf) == -1) {
         // No entry may outlive a lock that was never taken: the unlock
         // count is derived from the list.
-        if (so->subsurface) {
-            ErrorStash keep;
+        if (so->subsurface)
             lmSurface_UnlockBy(so->subsurface->owner, surfobj);
-        }
-        drop_last_entry(so->locklist);
-        PyErr_SetString(PyExc_RuntimeError, "error locking surface");
+        drop_entry(list.get(), ref);
+        PyErr_Clear();
+        if (quit)
+            raise_surface_quit();
+        else
+            PyErr_SetString(PyExc_RuntimeError, "error locking surface");
         return 0;
     }
     return 1;
@@ -202,13 +204,19 @@ static void lmSurface_Prep(PyObject *surfobj)
     lmSurfaceObject *so = S(surfobj);
     if (!so->subsurface)
         return;
+    if (!so->surf) {
+        raise_surface_quit();
+        return;
+    }
     PyObject *parent = so->subsurface->owner;
     // A void slot: a failure (a quit parent) leaves the exception set and
     // the pixel pointer untouched for the caller to notice.
     if (!lmSurface_LockBy(parent, surfobj))
         return;
-    if (so->surf)
-        point_into_parent(so);
+    if (!point_into_parent(so)) {
+        lm::ErrorStash keep;
+        lmSurface_UnlockBy(parent, surfobj);
+    }
 }
 
 static int lmSurface_Unprep(PyObject *surfobj)
@@ -237,7 +245,7 @@ static void lifelock_dealloc(PyObject *self)
 {
     lmLifetimeLockObject *lk = reinterpret_cast<lmLifetimeLockObject *>(self);
     {
-        ErrorStash keep;
+        lm::ErrorStash keep;
         if (lk->weakrefs)
             PyObject_ClearWeakRefs(self);
         if (lk->surface) {

@@ -40,38 +40,6 @@ bool is_surface(PyObject *o)
     return PyObject_TypeCheck(o, &lmSurface_Type);
 }
 
-// Keeps a pending exception across cleanup code.
-class ErrorStash {
-  public:
-    ErrorStash()
-    {
-#if PY_VERSION_HEX >= 0x030C0000
-        exc_ = PyErr_GetRaisedException();
-#else
-        PyErr_Fetch(&type_, &value_, &tb_);
-#endif
-    }
-    ~ErrorStash()
-    {
-        if (PyErr_Occurred())
-            PyErr_WriteUnraisable(nullptr);
-#if PY_VERSION_HEX >= 0x030C0000
-        PyErr_SetRaisedException(exc_);
-#else
-        PyErr_Restore(type_, value_, tb_);
-#endif
-    }
-    ErrorStash(const ErrorStash &) = delete;
-    ErrorStash &operator=(const ErrorStash &) = delete;
-
-  private:
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject *exc_;
-#else
-    PyObject *type_, *value_, *tb_;
-#endif
-};
-
 // Holds a surface locked (on its own behalf) for a scope.
 class PixLock {
   public:
@@ -167,6 +135,17 @@ bool check_buffer_size(int w, int h, int bytespp)
     return true;
 }
 
+// SDL reports an exhausted allocator as an error text; Python code expects
+// MemoryError for it, as for any other allocation.
+void raise_creation_error()
+{
+    const char *e = SDL_GetError();
+    if (strncmp(e, "Out of memory", 13) == 0)
+        PyErr_SetString(PyExc_MemoryError, "not enough memory for the Surface");
+    else
+        lm_RaiseSDLError();
+}
+
 // A new SDL surface of format `fmt`; 8-bit indexed surfaces get the
 // default palette (or `pal` when given).  Null with an exception set.
 SDL_Surface *make_sdl_surface(int w, int h, Uint32 fmt, const SDL_Palette *pal)
@@ -180,7 +159,7 @@ SDL_Surface *make_sdl_surface(int w, int h, Uint32 fmt, const SDL_Palette *pal)
     SDL_Surface *s =
         SDL_CreateRGBSurfaceWithFormat(0, w, h, SDL_BITSPERPIXEL(fmt), fmt);
     if (!s) {
-        lm_RaiseSDLError();
+        raise_creation_error();
         return nullptr;
     }
     if (s->format->palette) {
@@ -401,7 +380,7 @@ static void surface_dealloc(PyObject *self)
 {
     lmSurfaceObject *so = S(self);
     {
-        ErrorStash keep;
+        lm::ErrorStash keep;
         if (so->weakreflist)
             PyObject_ClearWeakRefs(self);
         replace_sdl_surface(so, nullptr, 0);
@@ -1157,7 +1136,8 @@ static PyObject *s_subsurface(PyObject *self, PyObject *args)
     }
     if (!sub) {
         PyMem_Free(data);
-        return lm_RaiseSDLError();
+        raise_creation_error();
+        return nullptr;
     }
     // Indexed subsurfaces share the parent's palette object.
     if (s->format->palette)
