@@ -1,0 +1,575 @@
+// lumora.image: loading and saving surfaces, and byte-string conversions.
+//
+// BMP is read and written through SDL, TGA written by our own run-length
+// writer (tga.cpp); every other format goes to lumora.richload when it is
+// installed.  The interpreter lock is released around decoding and around
+// everything that writes to a path; writing into a Python file object keeps
+// it, since the stream calls back into Python anyway.
+#include "frame.h"
+#include "bmpcheck.h"
+#include "memsrc.h"
+#include "pixconv.h"
+#include "rwguard.h"
+#include "tga.h"
+
+#include <strings.h>
+
+#define LM_EXPORT extern "C" __attribute__((visibility("default")))
+
+using lmimg::Layout;
+
+namespace {
+
+// The extended loader's entry points; all three or none.
+PyObject *ext_load = nullptr;
+PyObject *ext_save = nullptr;
+PyObject *ext_version = nullptr;
+
+// New owning Surface object for `s`; frees `s` if that fails.
+PyObject *own_surface(SDL_Surface *s)
+{
+    PyObject *o = lmSurface_New2(s, 1);
+    if (!o && s)
+        SDL_FreeSurface(s);
+    return o;
+}
+
+// lmSurface_Prep on entry, lmSurface_Unprep on every exit.
+class Prepared {
+  public:
+    explicit Prepared(PyObject *s) : s_(s) { lmSurface_Prep(s_); }
+    Prepared(const Prepared &) = delete;
+    Prepared &operator=(const Prepared &) = delete;
+    ~Prepared() { lmSurface_Unprep(s_); }
+
+  private:
+    PyObject *s_;
+};
+
+// Text after the last '.', or the whole text.
+const char *extension_of(const char *name)
+{
+    const char *dot = strrchr(name, '.');
+    return dot ? dot + 1 : name;
+}
+
+// A path with an embedded NUL would silently name a shorter path.
+bool refuse_nul(PyObject *file, PyObject *encoded)
+{
+    if ((Py_ssize_t)strlen(PyBytes_AS_STRING(encoded)) == PyBytes_GET_SIZE(encoded))
+        return false;
+    lm::Ref shown(lm_EncodeString(file, nullptr, nullptr, nullptr));
+    if (shown && PyBytes_Check(shown.get()))
+        PyErr_Format(PyExc_ValueError,
+                     "File path '%.1024s' contains null characters",
+                     PyBytes_AS_STRING(shown.get()));
+    else if (shown)
+        PyErr_SetString(PyExc_ValueError, "File path contains null characters");
+    return true;
+}
+
+enum class Writer { BMP, TGA };
+
+// Writes `surf` into `dst` (left open).  0, or -1 with SDL's error set.
+int write_stream(SDL_Surface *surf, SDL_RWops *dst, Writer how)
+{
+    lmimg::WriteGuard guard(dst);
+    if (!guard.stream())
+        return -1;
+    int res;
+    if (how == Writer::BMP) {
+        res = SDL_SaveBMP_RW(surf, guard.stream(), 0);
+    } else {
+        res = lmimg::tga_write(surf, guard.stream());
+    }
+    if (res < 0) {
+        guard.failed();  // the first failed write says more than the writer
+        return -1;
+    }
+    if (!guard.finish() || guard.failed())
+        return -1;
+    return 0;
+}
+
+// Opens `path`, writes, closes; the close result counts (buffered data
+// that cannot be flushed is a failed save).
+int write_path(SDL_Surface *surf, const char *path, Writer how)
+{
+    SDL_RWops *dst = SDL_RWFromFile(path, "wb");
+    if (!dst)
+        return -1;
+    int res = write_stream(surf, dst, how);
+    if (res < 0) {
+        char keep[512];
+        snprintf(keep, sizeof keep, "%s", SDL_GetError());
+        SDL_RWclose(dst);
+        SDL_SetError("%s", keep);
+        return -1;
+    }
+    return SDL_RWclose(dst) < 0 ? -1 : 0;
+}
+
+PyObject *save_basic(SDL_Surface *surf, PyObject *file, const char *path,
+                     Writer how)
+{
+    int res;
+    if (path) {
+        lm::GilRelease nogil;
+        res = write_path(surf, path, how);
+    } else {
+        SDL_RWops *rw = lmStream_FromFileObject(file);
+        if (!rw)
+            return nullptr;
+        res = write_stream(surf, rw, how);
+        char keep[512];
+        snprintf(keep, sizeof keep, "%s", SDL_GetError());
+        // The caller's object stays open; only our stream goes.
+        if (lmStream_Release(rw) < 0 && res == 0)
+            return nullptr;
+        PyErr_Clear();
+        SDL_SetError("%s", keep);
+    }
+    if (res < 0)
+        return lm_RaiseSDLError();
+    Py_RETURN_NONE;
+}
+
+bool parse_layout(const char *name, const char *const *allowed, Layout *out)
+{
+    static const struct {
+        const char *name;
+        Layout layout;
+    } names[] = {
+        {"P", Layout::P},         {"RGB", Layout::RGB},
+        {"BGR", Layout::BGR},     {"RGBX", Layout::RGBX},
+        {"RGBA", Layout::RGBA},   {"ARGB", Layout::ARGB},
+        {"BGRA", Layout::BGRA},   {"RGBA_PREMULT", Layout::RGBA_PREMULT},
+        {"ARGB_PREMULT", Layout::ARGB_PREMULT},
+    };
+    for (const char *const *a = allowed; *a; a++) {
+        if (strcmp(*a, name) != 0)
+            continue;
+        for (const auto &n : names)
+            if (strcmp(n.name, name) == 0) {
+                *out = n.layout;
+                return true;
+            }
+    }
+    PyErr_SetString(PyExc_ValueError, "Unrecognized type of format");
+    return false;
+}
+
+// w * h * bytes as a byte count, or false when it does not fit a
+// Py_ssize_t (the product is formed in 64 bits, so it cannot wrap on a
+// 32-bit build).
+bool byte_size(int w, int h, int bytes, Py_ssize_t *out)
+{
+    uint64_t n = (uint64_t)(uint32_t)w * (uint32_t)h * (uint32_t)bytes;
+    if (n > (uint64_t)PY_SSIZE_T_MAX)
+        return false;
+    *out = (Py_ssize_t)n;
+    return true;
+}
+
+// A surface SDL can make must have its row and total sizes fit an int.
+bool surface_fits(int w, int h, int bytes)
+{
+    uint64_t row = (uint64_t)(uint32_t)w * (uint32_t)bytes;
+    return row <= (uint64_t)INT_MAX - 3 && row * (uint32_t)h <= (uint64_t)INT_MAX;
+}
+
+// Like SDL_CreateRGBSurface (same pitch rule, SDL frees the pixels with
+// the surface) but without clearing pixels every one of which the caller
+// is about to overwrite.  Sizes were checked by surface_fits().
+SDL_Surface *new_surface_unfilled(int w, int h, int depth, Uint32 rm, Uint32 gm,
+                                  Uint32 bm, Uint32 am)
+{
+    int pitch = (w * (depth / 8) + 3) & ~3;
+    void *px = SDL_malloc((size_t)pitch * (size_t)h);
+    if (!px) {
+        SDL_OutOfMemory();
+        return nullptr;
+    }
+    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(px, w, h, depth, pitch, rm, gm, bm, am);
+    if (!s) {
+        SDL_free(px);
+        return nullptr;
+    }
+    s->flags &= ~SDL_PREALLOC;
+    return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Byte conversions (exported by name).
+// ---------------------------------------------------------------------------
+LM_EXPORT int lmObject_AsCharBuffer(PyObject *obj, const char **buffer,
+                                    Py_ssize_t *length)
+{
+    if (!obj || !buffer || !length)
+        return -1;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0)
+        return -1;
+    *buffer = static_cast<const char *>(view.buf);
+    *length = view.len;
+    PyBuffer_Release(&view);
+    return 0;
+}
+
+LM_EXPORT PyObject *image_tobytes(PyObject *, PyObject *args)
+{
+    PyObject *surfobj;
+    const char *format;
+    int flipped = 0;
+    if (!PyArg_ParseTuple(args, "O!s|i", &lmSurface_Type, &surfobj, &format,
+                          &flipped))
+        return nullptr;
+    LM_SURF_OR_RAISE(surfobj, surf);
+    static const char *const allowed[] = {"P", "RGB", "RGBX", "RGBA", "ARGB",
+                                          "BGRA", "RGBA_PREMULT",
+                                          "ARGB_PREMULT", nullptr};
+    Layout layout;
+    if (!parse_layout(format, allowed, &layout))
+        return nullptr;
+    const SDL_PixelFormat *fmt = surf->format;
+    if (layout == Layout::P && fmt->BytesPerPixel != 1) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Can only create \"P\" format data with 8bit Surfaces");
+        return nullptr;
+    }
+    if ((layout == Layout::RGBA_PREMULT || layout == Layout::ARGB_PREMULT) &&
+        (fmt->BytesPerPixel <= 1 || !fmt->Amask)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Can only create pre-multiplied alpha bytes if the "
+                        "surface has per-pixel alpha");
+        return nullptr;
+    }
+    if (fmt->BytesPerPixel > 4 ||
+        (fmt->BytesPerPixel == 0 &&
+         !(fmt->palette && (fmt->BitsPerPixel == 1 || fmt->BitsPerPixel == 2 ||
+                            fmt->BitsPerPixel == 4)))) {
+        PyErr_Format(PyExc_ValueError, "unsupported surface bit depth (%d)",
+                     (int)fmt->BitsPerPixel);
+        return nullptr;
+    }
+    Py_ssize_t size;
+    if (!byte_size(surf->w, surf->h, lmimg::layout_bytes(layout), &size))
+        return PyErr_NoMemory();
+    lm::Ref result(PyBytes_FromStringAndSize(nullptr, size));
+    if (!result)
+        return nullptr;
+    if (!lmSurface_Lock(surfobj)) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_RuntimeError, "error locking surface");
+        return nullptr;
+    }
+    if (size)
+        lmimg::to_bytes(lmimg::view_of(surf), layout, flipped != 0,
+                        reinterpret_cast<uint8_t *>(PyBytes_AS_STRING(result.get())));
+    if (!lmSurface_Unlock(surfobj))
+        return nullptr;
+    return result.release();
+}
+
+LM_EXPORT PyObject *image_frombytes(PyObject *, PyObject *args)
+{
+    PyObject *bytes;
+    int w, h, flipped = 0;
+    const char *format;
+    if (!PyArg_ParseTuple(args, "O!(ii)s|i", &PyBytes_Type, &bytes, &w, &h,
+                          &format, &flipped))
+        return nullptr;
+    if (w < 1 || h < 1) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Resolution must be nonzero positive values");
+        return nullptr;
+    }
+    static const char *const allowed[] = {"P", "RGB", "RGBA", "RGBX", "BGRA",
+                                          "ARGB", nullptr};
+    Layout layout;
+    if (!parse_layout(format, allowed, &layout))
+        return nullptr;
+    int bytes_pp = lmimg::layout_bytes(layout);
+    Py_ssize_t need;
+    if (!byte_size(w, h, bytes_pp, &need) || need != PyBytes_GET_SIZE(bytes)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Bytes length does not equal format and resolution size");
+        return nullptr;
+    }
+    if (!surface_fits(w, h, bytes_pp)) {
+        PyErr_SetString(PyExc_ValueError, "Resolution too large for a Surface");
+        return nullptr;
+    }
+    int depth;
+    Uint32 rm, gm, bm, am;
+    lmimg::surface_masks(layout, false, &depth, &rm, &gm, &bm, &am);
+    SDL_Surface *s = new_surface_unfilled(w, h, depth, rm, gm, bm, am);
+    if (!s)
+        return lm_RaiseSDLError();
+    if (SDL_LockSurface(s) < 0) {
+        SDL_FreeSurface(s);
+        return lm_RaiseSDLError();
+    }
+    lmimg::from_bytes(reinterpret_cast<const uint8_t *>(PyBytes_AS_STRING(bytes)),
+                      layout, flipped != 0, static_cast<uint8_t *>(s->pixels),
+                      w, h, s->pitch);
+    SDL_UnlockSurface(s);
+    return own_surface(s);
+}
+
+LM_EXPORT PyObject *image_frombuffer(PyObject *, PyObject *args)
+{
+    PyObject *obj;
+    int w, h, unused = 0;
+    const char *format;
+    if (!PyArg_ParseTuple(args, "O(ii)s|i", &obj, &w, &h, &format, &unused))
+        return nullptr;
+    if (w < 1 || h < 1) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Resolution must be nonzero positive values");
+        return nullptr;
+    }
+    const char *data;
+    Py_ssize_t len;
+    if (lmObject_AsCharBuffer(obj, &data, &len) < 0)
+        return nullptr;
+    static const char *const allowed[] = {"P", "RGB", "BGR", "BGRA", "RGBA",
+                                          "RGBX", "ARGB", nullptr};
+    Layout layout;
+    if (!parse_layout(format, allowed, &layout))
+        return nullptr;
+    int bytes_pp = lmimg::layout_bytes(layout);
+    Py_ssize_t need;
+    if (!byte_size(w, h, bytes_pp, &need) || need != len) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Buffer length does not equal format and resolution size");
+        return nullptr;
+    }
+    if (!surface_fits(w, h, bytes_pp)) {
+        PyErr_SetString(PyExc_ValueError, "Resolution too large for a Surface");
+        return nullptr;
+    }
+    // Hold an export of the buffer for the surface's whole life: the
+    // object can then neither free nor move the memory (a bytearray refuses
+    // to resize while exported).
+    lm::Ref export_(PyMemoryView_FromObject(obj));
+    if (!export_)
+        return nullptr;
+    Py_buffer *view = PyMemoryView_GET_BUFFER(export_.get());
+    if (!PyBuffer_IsContiguous(view, 'C') || view->len != need) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Buffer length does not equal format and resolution size");
+        return nullptr;
+    }
+    int depth;
+    Uint32 rm, gm, bm, am;
+    lmimg::surface_masks(layout, true, &depth, &rm, &gm, &bm, &am);
+    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(view->buf, w, h, depth,
+                                              w * bytes_pp, rm, gm, bm, am);
+    if (!s)
+        return lm_RaiseSDLError();
+    PyObject *o = own_surface(s);
+    if (!o)
+        return nullptr;
+    lmSurfaceObject *so = reinterpret_cast<lmSurfaceObject *>(o);
+    Py_XSETREF(so->dependency, export_.release());
+    return o;
+}
+
+// ---------------------------------------------------------------------------
+// Loading and saving.
+// ---------------------------------------------------------------------------
+namespace {
+
+PyObject *load_basic(PyObject *, PyObject *file)
+{
+    SDL_RWops *rw = nullptr;
+    PyObject *held = nullptr;
+    int mem = lmimg::unseekable_source(file, &rw, &held);
+    if (mem < 0)
+        return nullptr;
+    lm::Ref hold(held);
+    if (!mem) {
+        rw = lmStream_FromObject(file, nullptr);
+        if (!rw)
+            return nullptr;
+    }
+    SDL_Surface *s = nullptr;
+    {
+        lm::GilRelease nogil;
+        if (lmimg::bmp_size_ok(rw))
+            s = SDL_LoadBMP_RW(rw, 1);
+        else {
+            char keep[256];
+            snprintf(keep, sizeof keep, "%s", SDL_GetError());
+            SDL_RWclose(rw);
+            SDL_SetError("%s", keep);
+        }
+    }
+    if (!s)
+        return lm_RaiseSDLError();
+    return own_surface(s);
+}
+
+PyObject *load(PyObject *self, PyObject *args)
+{
+    if (ext_load)
+        return PyObject_Call(ext_load, args, nullptr);
+    PyObject *file;
+    const char *hint = nullptr;
+    if (!PyArg_ParseTuple(args, "O|s", &file, &hint))
+        return nullptr;
+    return load_basic(self, file);
+}
+
+PyObject *load_extended(PyObject *, PyObject *args)
+{
+    if (!ext_load) {
+        PyErr_SetString(PyExc_NotImplementedError,
+                        "loading images of extended format is not available");
+        return nullptr;
+    }
+    return PyObject_Call(ext_load, args, nullptr);
+}
+
+PyObject *call_save_extended(PyObject *args)
+{
+    if (!ext_save) {
+        PyErr_SetString(PyExc_NotImplementedError,
+                        "saving images of extended format is not available");
+        return nullptr;
+    }
+    PyObject *r = PyObject_Call(ext_save, args, nullptr);
+    if (!r)
+        return nullptr;
+    Py_DECREF(r);
+    Py_RETURN_NONE;
+}
+
+PyObject *save_extended(PyObject *, PyObject *args)
+{
+    return call_save_extended(args);
+}
+
+PyObject *save(PyObject *, PyObject *args)
+{
+    PyObject *surfobj, *file;
+    const char *hint = nullptr;
+    if (!PyArg_ParseTuple(args, "O!O|s", &lmSurface_Type, &surfobj, &file, &hint))
+        return nullptr;
+    LM_SURF_OR_RAISE(surfobj, surf);
+    Prepared prep(surfobj);
+    lm::Ref enc(lm_EncodeString(file, "UTF-8", nullptr, lmExc_SDLError));
+    if (!enc)
+        return nullptr;
+    const char *path = nullptr;
+    const char *ext;
+    if (enc.get() != Py_None) {
+        if (refuse_nul(file, enc.get()))
+            return nullptr;
+        path = PyBytes_AS_STRING(enc.get());
+        ext = extension_of(path);
+    } else {
+        ext = hint ? extension_of(hint) : "tga";
+    }
+    if (!strcasecmp(ext, "png") || !strcasecmp(ext, "jpg") ||
+        !strcasecmp(ext, "jpeg"))
+        return call_save_extended(args);
+    return save_basic(surf, file, path,
+                      !strcasecmp(ext, "bmp") ? Writer::BMP : Writer::TGA);
+}
+
+PyObject *get_extended(PyObject *, PyObject *)
+{
+    return PyBool_FromLong(ext_load != nullptr);
+}
+
+PyObject *get_sdl_image_version(PyObject *, PyObject *args, PyObject *kwds)
+{
+    if (!ext_version)
+        Py_RETURN_NONE;
+    return PyObject_Call(ext_version, args, kwds);
+}
+
+PyMethodDef image_methods[] = {
+    {"load_basic", load_basic, METH_O,
+     "load_basic(file) -> Surface\n"
+     "load new BMP image from a file (or file-like object)"},
+    {"load_extended", load_extended, METH_VARARGS,
+     "load_extended(filename) -> Surface\n"
+     "load_extended(fileobj, namehint=) -> Surface\n"
+     "load an image from a file (or file-like object)"},
+    {"load", load, METH_VARARGS,
+     "load(filename) -> Surface\n"
+     "load(fileobj, namehint=) -> Surface\n"
+     "load new image from a file (or file-like object)"},
+    {"save_extended", save_extended, METH_VARARGS,
+     "save_extended(Surface, filename) -> None\n"
+     "save_extended(Surface, fileobj, namehint=) -> None\n"
+     "save a png/jpg image to file (or file-like object)"},
+    {"save", save, METH_VARARGS,
+     "save(Surface, filename) -> None\n"
+     "save(Surface, fileobj, namehint=) -> None\n"
+     "save an image to file (or file-like object)"},
+    {"get_extended", get_extended, METH_NOARGS,
+     "get_extended() -> bool\n"
+     "test if extended image formats can be loaded"},
+    {"get_sdl_image_version", (PyCFunction)(void (*)(void))get_sdl_image_version,
+     METH_VARARGS | METH_KEYWORDS,
+     "get_sdl_image_version(linked=True) -> None\n"
+     "get_sdl_image_version(linked=True) -> (major, minor, patch)\n"
+     "get version number of the SDL_Image library being used"},
+    {"tostring", image_tobytes, METH_VARARGS,
+     "tostring(Surface, format, flipped=False) -> bytes\n"
+     "transfer image to byte buffer"},
+    {"tobytes", image_tobytes, METH_VARARGS,
+     "tobytes(Surface, format, flipped=False) -> bytes\n"
+     "transfer image to byte buffer"},
+    {"fromstring", image_frombytes, METH_VARARGS,
+     "fromstring(bytes, size, format, flipped=False) -> Surface\n"
+     "create new Surface from a byte buffer"},
+    {"frombytes", image_frombytes, METH_VARARGS,
+     "frombytes(bytes, size, format, flipped=False) -> Surface\n"
+     "create new Surface from a byte buffer"},
+    {"frombuffer", image_frombuffer, METH_VARARGS,
+     "frombuffer(buffer, size, format) -> Surface\n"
+     "create a new Surface that shares data inside a bytes buffer"},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyModuleDef image_module = {PyModuleDef_HEAD_INIT, "image",
+                            "lumora module for image transfer", -1,
+                            image_methods, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_image(void)
+{
+    LM_IMPORT(base);
+    LM_IMPORT_SURFACE();
+    LM_IMPORT(streamwrap);
+    PyObject *module = PyModule_Create2(&image_module, LM_API_VERSION);
+    if (!module)
+        return nullptr;
+    PyObject *rich = PyImport_ImportModule("lumora.richload");
+    if (!rich) {
+        // Works without extended formats.
+        PyErr_Clear();
+        return module;
+    }
+    PyObject *l = PyObject_GetAttrString(rich, "load_extended");
+    PyObject *s = l ? PyObject_GetAttrString(rich, "save_extended") : nullptr;
+    PyObject *v = s ? PyObject_GetAttrString(rich, "_get_sdl_image_version") : nullptr;
+    Py_DECREF(rich);
+    if (!v) {
+        Py_XDECREF(l);
+        Py_XDECREF(s);
+        Py_DECREF(module);
+        return nullptr;
+    }
+    Py_XSETREF(ext_load, l);
+    Py_XSETREF(ext_save, s);
+    Py_XSETREF(ext_version, v);
+    return module;
+}
