@@ -32,7 +32,7 @@ asan: setup
 	LUMORA_STAGE=build/asan/stage LD_PRELOAD=$(ASAN_LIBS) \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	PYTHONMALLOC=malloc $(PYTHON) -m pytest -q -p no:cacheprovider tests
+	PYTHONMALLOC=malloc xvfb-run -a $(PYTHON) -m pytest -q -p no:cacheprovider tests
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

@@ -154,7 +154,11 @@ static PyObject *display_quit(PyObject *, PyObject *)
         // Hold it: clearing the default drops base's reference.
         lm::Ref keep(surf);
         Py_INCREF(surf);
-        if (lmSurface_AsSurface(surf) && lmSurface_SetSurface(surf, nullptr, 0) < 0)
+        // The slot is shared: only a real surface object has a pointer to
+        // drop.
+        if (PyObject_TypeCheck(surf, &lmSurface_Type) &&
+            lmSurface_AsSurface(surf) &&
+            lmSurface_SetSurface(surf, nullptr, 0) < 0)
             PyErr_Clear();
         lm_SetDefaultWindowSurface(nullptr);
     }
