@@ -99,11 +99,11 @@ static void *real_fn(const char *name)
 
 static int hit(const char *fn, int *count)
 {
-    const char *spec = getenv("LM_FAIL");
+    const char *rule = getenv("LM_FAIL");
     size_t n = strlen(fn);
-    if (!spec || strncmp(spec, fn, n) != 0 || spec[n] != ':')
+    if (!rule || strncmp(rule, fn, n) != 0 || rule[n] != ':')
         return 0;
-    if (++*count != atoi(spec + n + 1))
+    if (++*count != atoi(rule + n + 1))
         return 0;
     int (*set_error)(const char *, ...) =
         (int (*)(const char *, ...))real_fn("SDL_SetError");
@@ -153,8 +153,8 @@ def build_fault_shim(directory):
     return None
 
 
-def fault_env(shim, spec):
+def fault_env(shim, rule):
     """Environment for run_script: the shim preloaded after whatever is
     preloaded already (sanitizer runtimes must stay first)."""
     pre = os.environ.get("LD_PRELOAD")
-    return {"LD_PRELOAD": pre + ":" + shim if pre else shim, "LM_FAIL": spec}
+    return {"LD_PRELOAD": pre + ":" + shim if pre else shim, "LM_FAIL": rule}

@@ -83,7 +83,7 @@ def breaker(kind, module="base"):
         "raises": '''
 import importlib.abc, importlib.util
 class Loader(importlib.abc.Loader):
-    def create_module(self, spec):
+    def create_module(self, found):
         return None
     def exec_module(self, module):
         raise RuntimeError("%(m)s is broken")
