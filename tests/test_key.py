@@ -7,21 +7,9 @@ lumora = pytest.importorskip("lumora")
 key = pytest.importorskip("lumora.key")
 display = pytest.importorskip("lumora.display")
 
+from _videostate import novideo, video  # noqa: E402,F401
+
 S = 0x40000000
-
-
-@pytest.fixture
-def video():
-    display.quit()
-    display.init()
-    yield
-    display.quit()
-
-
-@pytest.fixture
-def novideo():
-    display.quit()
-    yield
 
 
 @pytest.mark.parametrize("code, name", [

@@ -9,20 +9,7 @@ mouse = pytest.importorskip("lumora.mouse")
 display = pytest.importorskip("lumora.display")
 
 import _sdlwin  # noqa: E402
-
-
-@pytest.fixture
-def video():
-    display.quit()
-    display.init()
-    yield
-    display.quit()
-
-
-@pytest.fixture
-def novideo():
-    display.quit()
-    yield
+from _videostate import novideo, video  # noqa: E402,F401
 
 
 @pytest.mark.parametrize("call", [

@@ -298,28 +298,13 @@ void font_dealloc(PyObject *self_)
     if (!fontvar)                           \
         return nullptr
 
-PyObject *font_get_height(PyObject *self, PyObject *)
+// get_height, get_descent, get_ascent and get_linesize: one of the live
+// font's metrics.
+template <int (*Metric)(const TTF_Font *)>
+PyObject *font_get_metric(PyObject *self, PyObject *)
 {
     LIVE_OR_RAISE(font);
-    return PyLong_FromLong(TTF_FontHeight(font));
-}
-
-PyObject *font_get_descent(PyObject *self, PyObject *)
-{
-    LIVE_OR_RAISE(font);
-    return PyLong_FromLong(TTF_FontDescent(font));
-}
-
-PyObject *font_get_ascent(PyObject *self, PyObject *)
-{
-    LIVE_OR_RAISE(font);
-    return PyLong_FromLong(TTF_FontAscent(font));
-}
-
-PyObject *font_get_linesize(PyObject *self, PyObject *)
-{
-    LIVE_OR_RAISE(font);
-    return PyLong_FromLong(TTF_FontLineSkip(font));
+    return PyLong_FromLong(Metric(font));
 }
 
 PyObject *get_style_bit(PyObject *self, int bit)
@@ -352,22 +337,13 @@ PyObject *set_style_method(PyObject *self, PyObject *value, int bit)
     Py_RETURN_NONE;
 }
 
-PyObject *font_get_bold(PyObject *self, PyObject *)
-{ return get_style_bit(self, TTF_STYLE_BOLD); }
-PyObject *font_set_bold(PyObject *self, PyObject *v)
-{ return set_style_method(self, v, TTF_STYLE_BOLD); }
-PyObject *font_get_italic(PyObject *self, PyObject *)
-{ return get_style_bit(self, TTF_STYLE_ITALIC); }
-PyObject *font_set_italic(PyObject *self, PyObject *v)
-{ return set_style_method(self, v, TTF_STYLE_ITALIC); }
-PyObject *font_get_underline(PyObject *self, PyObject *)
-{ return get_style_bit(self, TTF_STYLE_UNDERLINE); }
-PyObject *font_set_underline(PyObject *self, PyObject *v)
-{ return set_style_method(self, v, TTF_STYLE_UNDERLINE); }
-PyObject *font_get_strikethrough(PyObject *self, PyObject *)
-{ return get_style_bit(self, TTF_STYLE_STRIKETHROUGH); }
-PyObject *font_set_strikethrough(PyObject *self, PyObject *v)
-{ return set_style_method(self, v, TTF_STYLE_STRIKETHROUGH); }
+// get_bold/set_bold and the like, one pair per style bit.
+template <int Bit>
+PyObject *font_get_style(PyObject *self, PyObject *)
+{ return get_style_bit(self, Bit); }
+template <int Bit>
+PyObject *font_set_style(PyObject *self, PyObject *v)
+{ return set_style_method(self, v, Bit); }
 
 PyObject *font_metrics(PyObject *self, PyObject *text)
 {
@@ -542,32 +518,32 @@ PyObject *font_set_script(PyObject *self, PyObject *code)
 }
 
 PyMethodDef font_methods[] = {
-    {"get_height", font_get_height, METH_NOARGS,
+    {"get_height", font_get_metric<TTF_FontHeight>, METH_NOARGS,
      "get_height() -> int\nget the height of the font"},
-    {"get_descent", font_get_descent, METH_NOARGS,
+    {"get_descent", font_get_metric<TTF_FontDescent>, METH_NOARGS,
      "get_descent() -> int\nget the descent of the font"},
-    {"get_ascent", font_get_ascent, METH_NOARGS,
+    {"get_ascent", font_get_metric<TTF_FontAscent>, METH_NOARGS,
      "get_ascent() -> int\nget the ascent of the font"},
-    {"get_linesize", font_get_linesize, METH_NOARGS,
+    {"get_linesize", font_get_metric<TTF_FontLineSkip>, METH_NOARGS,
      "get_linesize() -> int\nget the line space of the font text"},
-    {"get_bold", font_get_bold, METH_NOARGS,
+    {"get_bold", font_get_style<TTF_STYLE_BOLD>, METH_NOARGS,
      "get_bold() -> bool\ncheck if text will be rendered bold"},
-    {"set_bold", font_set_bold, METH_O,
+    {"set_bold", font_set_style<TTF_STYLE_BOLD>, METH_O,
      "set_bold(bool) -> None\nenable fake rendering of bold text"},
-    {"get_italic", font_get_italic, METH_NOARGS,
+    {"get_italic", font_get_style<TTF_STYLE_ITALIC>, METH_NOARGS,
      "get_italic() -> bool\ncheck if the text will be rendered italic"},
-    {"set_italic", font_set_italic, METH_O,
+    {"set_italic", font_set_style<TTF_STYLE_ITALIC>, METH_O,
      "set_italic(bool) -> None\nenable fake rendering of italic text"},
-    {"get_underline", font_get_underline, METH_NOARGS,
+    {"get_underline", font_get_style<TTF_STYLE_UNDERLINE>, METH_NOARGS,
      "get_underline() -> bool\ncheck if text will be rendered with an "
      "underline"},
-    {"set_underline", font_set_underline, METH_O,
+    {"set_underline", font_set_style<TTF_STYLE_UNDERLINE>, METH_O,
      "set_underline(bool) -> None\ncontrol if text is rendered with an "
      "underline"},
-    {"get_strikethrough", font_get_strikethrough, METH_NOARGS,
+    {"get_strikethrough", font_get_style<TTF_STYLE_STRIKETHROUGH>, METH_NOARGS,
      "get_strikethrough() -> bool\ncheck if text will be rendered with a "
      "strikethrough"},
-    {"set_strikethrough", font_set_strikethrough, METH_O,
+    {"set_strikethrough", font_set_style<TTF_STYLE_STRIKETHROUGH>, METH_O,
      "set_strikethrough(bool) -> None\ncontrol if text is rendered with a "
      "strikethrough"},
     {"metrics", font_metrics, METH_O,

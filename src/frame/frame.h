@@ -297,6 +297,21 @@ static inline PyObject *lm_RaiseSDLError(void)
     PyErr_SetString(lmExc_SDLError, SDL_GetError());
     return nullptr;
 }
+
+// True when SDL's video subsystem is up; otherwise false, with the SDL
+// error type raised as "video system not initialized".
+static inline bool lm_VideoInitOrRaise(void)
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO))
+        return true;
+    PyErr_SetString(lmExc_SDLError, "video system not initialized");
+    return false;
+}
+#define LM_VIDEO_OR_RAISE()            \
+    do {                               \
+        if (!lm_VideoInitOrRaise())    \
+            return nullptr;            \
+    } while (0)
 #endif  // LUMORA_MODULE_BASE
 
 // ---------------------------------------------------------------------------

@@ -6,10 +6,8 @@
 // everything that writes to a path; writing into a Python file object keeps
 // it, since the stream calls back into Python anyway.
 #include "frame.h"
-#include "bmpcheck.h"
-#include "memsrc.h"
+#include "imgio.h"
 #include "pixconv.h"
-#include "rwguard.h"
 #include "tga.h"
 
 #include <strings.h>
@@ -17,6 +15,8 @@
 #define LM_EXPORT extern "C" __attribute__((visibility("default")))
 
 using lmimg::Layout;
+using lmimg::extension_of;
+using lmimg::own_surface;
 
 namespace {
 
@@ -25,109 +25,32 @@ PyObject *ext_load = nullptr;
 PyObject *ext_save = nullptr;
 PyObject *ext_version = nullptr;
 
-// New owning Surface object for `s`; frees `s` if that fails.
-PyObject *own_surface(SDL_Surface *s)
-{
-    PyObject *o = lmSurface_New2(s, 1);
-    if (!o && s)
-        SDL_FreeSurface(s);
-    return o;
-}
-
-// lmSurface_Prep on entry, lmSurface_Unprep on every exit.
-class Prepared {
-  public:
-    explicit Prepared(PyObject *s) : s_(s) { lmSurface_Prep(s_); }
-    Prepared(const Prepared &) = delete;
-    Prepared &operator=(const Prepared &) = delete;
-    ~Prepared() { lmSurface_Unprep(s_); }
-
-  private:
-    PyObject *s_;
-};
-
-// Text after the last '.', or the whole text.
-const char *extension_of(const char *name)
-{
-    const char *dot = strrchr(name, '.');
-    return dot ? dot + 1 : name;
-}
-
-// A path with an embedded NUL would silently name a shorter path.
-bool refuse_nul(PyObject *file, PyObject *encoded)
-{
-    if ((Py_ssize_t)strlen(PyBytes_AS_STRING(encoded)) == PyBytes_GET_SIZE(encoded))
-        return false;
-    lm::Ref shown(lm_EncodeString(file, nullptr, nullptr, nullptr));
-    if (shown && PyBytes_Check(shown.get()))
-        PyErr_Format(PyExc_ValueError,
-                     "File path '%.1024s' contains null characters",
-                     PyBytes_AS_STRING(shown.get()));
-    else if (shown)
-        PyErr_SetString(PyExc_ValueError, "File path contains null characters");
-    return true;
-}
-
 enum class Writer { BMP, TGA };
 
-// Writes `surf` into `dst` (left open).  0, or -1 with SDL's error set.
-int write_stream(SDL_Surface *surf, SDL_RWops *dst, Writer how)
+// The writer for `how`, for lmimg::write_stream and write_path.
+auto writer_for(Writer how)
 {
-    lmimg::WriteGuard guard(dst);
-    if (!guard.stream())
-        return -1;
-    int res;
-    if (how == Writer::BMP) {
-        res = SDL_SaveBMP_RW(surf, guard.stream(), 0);
-    } else {
-        res = lmimg::tga_write(surf, guard.stream());
-    }
-    if (res < 0) {
-        guard.failed();  // the first failed write says more than the writer
-        return -1;
-    }
-    if (!guard.finish() || guard.failed())
-        return -1;
-    return 0;
-}
-
-// Opens `path`, writes, closes; the close result counts (buffered data
-// that cannot be flushed is a failed save).
-int write_path(SDL_Surface *surf, const char *path, Writer how)
-{
-    SDL_RWops *dst = SDL_RWFromFile(path, "wb");
-    if (!dst)
-        return -1;
-    int res = write_stream(surf, dst, how);
-    if (res < 0) {
-        char keep[512];
-        snprintf(keep, sizeof keep, "%s", SDL_GetError());
-        SDL_RWclose(dst);
-        SDL_SetError("%s", keep);
-        return -1;
-    }
-    return SDL_RWclose(dst) < 0 ? -1 : 0;
+    return [how](SDL_Surface *s, SDL_RWops *dst) {
+        return how == Writer::BMP ? SDL_SaveBMP_RW(s, dst, 0)
+                                  : lmimg::tga_write(s, dst);
+    };
 }
 
 PyObject *save_basic(SDL_Surface *surf, PyObject *file, const char *path,
                      Writer how)
 {
+    auto write = writer_for(how);
     int res;
     if (path) {
         lm::GilRelease nogil;
-        res = write_path(surf, path, how);
+        res = lmimg::write_path(surf, path, write);
     } else {
         SDL_RWops *rw = lmStream_FromFileObject(file);
         if (!rw)
             return nullptr;
-        res = write_stream(surf, rw, how);
-        char keep[512];
-        snprintf(keep, sizeof keep, "%s", SDL_GetError());
-        // The caller's object stays open; only our stream goes.
-        if (lmStream_Release(rw) < 0 && res == 0)
+        res = lmimg::write_stream(surf, rw, write);
+        if (!lmimg::release_after_write(rw, res))
             return nullptr;
-        PyErr_Clear();
-        SDL_SetError("%s", keep);
     }
     if (res < 0)
         return lm_RaiseSDLError();
@@ -176,6 +99,36 @@ bool surface_fits(int w, int h, int bytes)
 {
     uint64_t row = (uint64_t)(uint32_t)w * (uint32_t)bytes;
     return row <= (uint64_t)INT_MAX - 3 && row * (uint32_t)h <= (uint64_t)INT_MAX;
+}
+
+// A size to make a surface of from bytes; ValueError when not positive.
+bool positive_size(int w, int h)
+{
+    if (w >= 1 && h >= 1)
+        return true;
+    PyErr_SetString(PyExc_ValueError, "Resolution must be nonzero positive values");
+    return false;
+}
+
+// `format` names one of the `allowed` layouts and `len` bytes are exactly
+// w x h pixels of it (`need`), for a surface SDL can make.  ValueError
+// otherwise, with `mismatch` as the text for a wrong length.
+bool pixel_layout(const char *format, const char *const *allowed, int w, int h,
+                  Py_ssize_t len, const char *mismatch, Layout *layout,
+                  Py_ssize_t *need)
+{
+    if (!parse_layout(format, allowed, layout))
+        return false;
+    int bytes_pp = lmimg::layout_bytes(*layout);
+    if (!byte_size(w, h, bytes_pp, need) || *need != len) {
+        PyErr_SetString(PyExc_ValueError, mismatch);
+        return false;
+    }
+    if (!surface_fits(w, h, bytes_pp)) {
+        PyErr_SetString(PyExc_ValueError, "Resolution too large for a Surface");
+        return false;
+    }
+    return true;
 }
 
 // Like SDL_CreateRGBSurface (same pitch rule, SDL frees the pixels with
@@ -281,27 +234,16 @@ LM_EXPORT PyObject *image_frombytes(PyObject *, PyObject *args)
     if (!PyArg_ParseTuple(args, "O!(ii)s|i", &PyBytes_Type, &bytes, &w, &h,
                           &format, &flipped))
         return nullptr;
-    if (w < 1 || h < 1) {
-        PyErr_SetString(PyExc_ValueError,
-                        "Resolution must be nonzero positive values");
+    if (!positive_size(w, h))
         return nullptr;
-    }
     static const char *const allowed[] = {"P", "RGB", "RGBA", "RGBX", "BGRA",
                                           "ARGB", nullptr};
     Layout layout;
-    if (!parse_layout(format, allowed, &layout))
-        return nullptr;
-    int bytes_pp = lmimg::layout_bytes(layout);
     Py_ssize_t need;
-    if (!byte_size(w, h, bytes_pp, &need) || need != PyBytes_GET_SIZE(bytes)) {
-        PyErr_SetString(PyExc_ValueError,
-                        "Bytes length does not equal format and resolution size");
+    if (!pixel_layout(format, allowed, w, h, PyBytes_GET_SIZE(bytes),
+                      "Bytes length does not equal format and resolution size",
+                      &layout, &need))
         return nullptr;
-    }
-    if (!surface_fits(w, h, bytes_pp)) {
-        PyErr_SetString(PyExc_ValueError, "Resolution too large for a Surface");
-        return nullptr;
-    }
     int depth;
     Uint32 rm, gm, bm, am;
     lmimg::surface_masks(layout, false, &depth, &rm, &gm, &bm, &am);
@@ -326,11 +268,8 @@ LM_EXPORT PyObject *image_frombuffer(PyObject *, PyObject *args)
     const char *format;
     if (!PyArg_ParseTuple(args, "O(ii)s|i", &obj, &w, &h, &format, &unused))
         return nullptr;
-    if (w < 1 || h < 1) {
-        PyErr_SetString(PyExc_ValueError,
-                        "Resolution must be nonzero positive values");
+    if (!positive_size(w, h))
         return nullptr;
-    }
     const char *data;
     Py_ssize_t len;
     if (lmObject_AsCharBuffer(obj, &data, &len) < 0)
@@ -338,19 +277,11 @@ LM_EXPORT PyObject *image_frombuffer(PyObject *, PyObject *args)
     static const char *const allowed[] = {"P", "RGB", "BGR", "BGRA", "RGBA",
                                           "RGBX", "ARGB", nullptr};
     Layout layout;
-    if (!parse_layout(format, allowed, &layout))
-        return nullptr;
-    int bytes_pp = lmimg::layout_bytes(layout);
     Py_ssize_t need;
-    if (!byte_size(w, h, bytes_pp, &need) || need != len) {
-        PyErr_SetString(PyExc_ValueError,
-                        "Buffer length does not equal format and resolution size");
+    if (!pixel_layout(format, allowed, w, h, len,
+                      "Buffer length does not equal format and resolution size",
+                      &layout, &need))
         return nullptr;
-    }
-    if (!surface_fits(w, h, bytes_pp)) {
-        PyErr_SetString(PyExc_ValueError, "Resolution too large for a Surface");
-        return nullptr;
-    }
     // Hold an export of the buffer for the surface's whole life: the
     // object can then neither free nor move the memory (a bytearray refuses
     // to resize while exported).
@@ -366,8 +297,8 @@ LM_EXPORT PyObject *image_frombuffer(PyObject *, PyObject *args)
     int depth;
     Uint32 rm, gm, bm, am;
     lmimg::surface_masks(layout, true, &depth, &rm, &gm, &bm, &am);
-    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(view->buf, w, h, depth,
-                                              w * bytes_pp, rm, gm, bm, am);
+    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(
+        view->buf, w, h, depth, w * lmimg::layout_bytes(layout), rm, gm, bm, am);
     if (!s)
         return lm_RaiseSDLError();
     PyObject *o = own_surface(s);
@@ -385,29 +316,12 @@ namespace {
 
 PyObject *load_basic(PyObject *, PyObject *file)
 {
-    SDL_RWops *rw = nullptr;
-    PyObject *held = nullptr;
-    int mem = lmimg::unseekable_source(file, &rw, &held);
-    if (mem < 0)
+    lm::Ref hold;
+    SDL_RWops *rw = lmimg::load_source(file, hold, nullptr);
+    if (!rw)
         return nullptr;
-    lm::Ref hold(held);
-    if (!mem) {
-        rw = lmStream_FromObject(file, nullptr);
-        if (!rw)
-            return nullptr;
-    }
-    SDL_Surface *s = nullptr;
-    {
-        lm::GilRelease nogil;
-        if (lmimg::bmp_size_ok(rw))
-            s = SDL_LoadBMP_RW(rw, 1);
-        else {
-            char keep[256];
-            snprintf(keep, sizeof keep, "%s", SDL_GetError());
-            SDL_RWclose(rw);
-            SDL_SetError("%s", keep);
-        }
-    }
+    SDL_Surface *s = lmimg::decode_nogil(
+        rw, [](SDL_RWops *src) { return SDL_LoadBMP_RW(src, 1); });
     if (!s)
         return lm_RaiseSDLError();
     return own_surface(s);
@@ -455,29 +369,15 @@ PyObject *save_extended(PyObject *, PyObject *args)
 
 PyObject *save(PyObject *, PyObject *args)
 {
-    PyObject *surfobj, *file;
-    const char *hint = nullptr;
-    if (!PyArg_ParseTuple(args, "O!O|s", &lmSurface_Type, &surfobj, &file, &hint))
+    lmimg::SaveArgs a;
+    if (!a.parse(args))
         return nullptr;
-    LM_SURF_OR_RAISE(surfobj, surf);
-    Prepared prep(surfobj);
-    lm::Ref enc(lm_EncodeString(file, "UTF-8", nullptr, lmExc_SDLError));
-    if (!enc)
-        return nullptr;
-    const char *path = nullptr;
-    const char *ext;
-    if (enc.get() != Py_None) {
-        if (refuse_nul(file, enc.get()))
-            return nullptr;
-        path = PyBytes_AS_STRING(enc.get());
-        ext = extension_of(path);
-    } else {
-        ext = hint ? extension_of(hint) : "tga";
-    }
+    const char *ext = a.path ? extension_of(a.path)
+                             : a.hint ? extension_of(a.hint) : "tga";
     if (!strcasecmp(ext, "png") || !strcasecmp(ext, "jpg") ||
         !strcasecmp(ext, "jpeg"))
         return call_save_extended(args);
-    return save_basic(surf, file, path,
+    return save_basic(a.surf, a.file, a.path,
                       !strcasecmp(ext, "bmp") ? Writer::BMP : Writer::TGA);
 }
 

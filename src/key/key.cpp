@@ -2,14 +2,6 @@
 #include "frame.h"
 #include "key_names.h"
 
-#define VIDEO_OR_RAISE()                                                     \
-    do {                                                                     \
-        if (!SDL_WasInit(SDL_INIT_VIDEO)) {                                  \
-            PyErr_SetString(lmExc_SDLError, "video system not initialized"); \
-            return nullptr;                                                  \
-        }                                                                    \
-    } while (0)
-
 // ---------------------------------------------------------------------------
 // ScancodeWrapper: a tuple of key states indexed by key code.
 // ---------------------------------------------------------------------------
@@ -45,7 +37,7 @@ static PyMappingMethods scw_mapping = {nullptr, scw_subscript, nullptr};
 // ---------------------------------------------------------------------------
 static PyObject *key_get_pressed(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int n = 0;
     const Uint8 *state = SDL_GetKeyboardState(&n);
     if (!state || n <= 0)
@@ -63,7 +55,7 @@ static PyObject *key_get_pressed(PyObject *, PyObject *)
 
 static PyObject *key_get_mods(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     return PyLong_FromLong((long)SDL_GetModState());
 }
 
@@ -72,14 +64,14 @@ static PyObject *key_set_mods(PyObject *, PyObject *args)
     int mods;
     if (!PyArg_ParseTuple(args, "i:set_mods", &mods))
         return nullptr;
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     SDL_SetModState((SDL_Keymod)mods);
     Py_RETURN_NONE;
 }
 
 static PyObject *key_get_focused(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     return PyBool_FromLong(SDL_GetKeyboardFocus() != nullptr);
 }
 
@@ -88,7 +80,7 @@ static PyObject *key_set_repeat(PyObject *, PyObject *args)
     int delay = 0, interval = 0;
     if (!PyArg_ParseTuple(args, "|ii:set_repeat", &delay, &interval))
         return nullptr;
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     if (delay && !interval)
         interval = delay;
     if (lmEvent_SetKeyRepeat(delay, interval) == -1)
@@ -98,7 +90,7 @@ static PyObject *key_set_repeat(PyObject *, PyObject *args)
 
 static PyObject *key_get_repeat(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int delay = 0, interval = 0;
     lmEvent_GetKeyRepeat(&delay, &interval);
     return Py_BuildValue("(ii)", delay, interval);
@@ -111,7 +103,7 @@ static PyObject *key_name(PyObject *, PyObject *args, PyObject *kw)
     if (!PyArg_ParseTupleAndKeywords(args, kw, "i|p:name", (char **)kwids, &key, &use_compat))
         return nullptr;
     if (!use_compat) {
-        VIDEO_OR_RAISE();
+        LM_VIDEO_OR_RAISE();
         return PyUnicode_FromString(SDL_GetKeyName((SDL_Keycode)key));
     }
     for (const lmKeyName &row : lmk_names)

@@ -17,14 +17,6 @@ extern "C" {
 __attribute__((visibility("default"))) lmCursorData cursor_data;
 }
 
-#define VIDEO_OR_RAISE()                                                     \
-    do {                                                                     \
-        if (!SDL_WasInit(SDL_INIT_VIDEO)) {                                  \
-            PyErr_SetString(lmExc_SDLError, "video system not initialized"); \
-            return nullptr;                                                  \
-        }                                                                    \
-    } while (0)
-
 namespace {
 
 // Scale and viewport of a SCALED display's renderer; false without one.
@@ -48,6 +40,12 @@ bool render_map(RenderMap *m)
     if (!(m->sy > 0.0f) || !std::isfinite(m->sy))
         m->sy = 1.0f;
     return true;
+}
+
+// A window coordinate or motion in renderer units, by the render scale.
+int unscale(int v, float scale)
+{
+    return lm::sat_int((double)((float)v / scale));
 }
 
 int clamp_to(int v, int n)
@@ -83,27 +81,27 @@ PyObject *system_cursor(int id)
 
 static PyObject *mouse_get_pos(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int x = 0, y = 0;
     SDL_GetMouseState(&x, &y);
     RenderMap m;
     if (render_map(&m)) {
-        x = clamp_to(lm::sat_int((double)((float)x / m.sx)) - m.vp.x, m.vp.w);
-        y = clamp_to(lm::sat_int((double)((float)y / m.sy)) - m.vp.y, m.vp.h);
+        x = clamp_to(unscale(x, m.sx) - m.vp.x, m.vp.w);
+        y = clamp_to(unscale(y, m.sy) - m.vp.y, m.vp.h);
     }
     return Py_BuildValue("(ii)", x, y);
 }
 
 static PyObject *mouse_get_rel(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int dx = 0, dy = 0;
     SDL_GetRelativeMouseState(&dx, &dy);
     RenderMap m;
     if (render_map(&m)) {
         // Motion has no origin: only the scale applies.
-        dx = lm::sat_int((double)((float)dx / m.sx));
-        dy = lm::sat_int((double)((float)dy / m.sy));
+        dx = unscale(dx, m.sx);
+        dy = unscale(dy, m.sy);
     }
     return Py_BuildValue("(ii)", dx, dy);
 }
@@ -119,7 +117,7 @@ static PyObject *mouse_set_pos(PyObject *, PyObject *args)
         PyErr_SetString(PyExc_TypeError, "invalid position argument for set_pos");
         return nullptr;
     }
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     RenderMap m;
     if (render_map(&m)) {
         x = lm::sat_int((double)((float)lm::wrap_add(x, m.vp.x) * m.sx));
@@ -135,7 +133,7 @@ static PyObject *mouse_get_pressed(PyObject *, PyObject *args, PyObject *kw)
     int n = 3;
     if (!PyArg_ParseTupleAndKeywords(args, kw, "|i:get_pressed", (char **)kwids, &n))
         return nullptr;
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     if (n != 3 && n != 5) {
         PyErr_SetString(PyExc_ValueError, "Number of buttons needs to be 3 or 5.");
         return nullptr;
@@ -157,7 +155,7 @@ static PyObject *mouse_set_visible(PyObject *, PyObject *args)
     int v;
     if (!PyArg_ParseTuple(args, "i:set_visible", &v))
         return nullptr;
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     if (SDL_Window *win = lm_GetDefaultWindow()) {
         bool grabbed = SDL_GetWindowGrab(win) == SDL_TRUE;
         SDL_SetRelativeMouseMode((!v && grabbed) ? SDL_TRUE : SDL_FALSE);
@@ -170,7 +168,7 @@ static PyObject *mouse_set_visible(PyObject *, PyObject *args)
 
 static PyObject *mouse_get_visible(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int r = SDL_ShowCursor(SDL_QUERY);
     if (r < 0)
         return lm_RaiseSDLError();
@@ -179,7 +177,7 @@ static PyObject *mouse_get_visible(PyObject *, PyObject *)
 
 static PyObject *mouse_get_focused(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     return PyBool_FromLong(SDL_GetMouseFocus() != nullptr);
 }
 
@@ -190,7 +188,7 @@ static PyObject *mouse_set_system_cursor(PyObject *, PyObject *args)
                      "so set_system_cursor() will be deprecated in lumora 2.2",
                      1) < 0)
         return nullptr;
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int id;
     if (!PyArg_ParseTuple(args, "i:set_system_cursor", &id))
         return nullptr;
@@ -270,7 +268,7 @@ static PyObject *color_cursor(int hx, int hy, PyObject *surfobj)
 
 static PyObject *mouse_set_cursor(PyObject *, PyObject *args, PyObject *kw)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"system", "bitmap", "color", nullptr};
     int system = -1;
     int w = 0, h = 0, hx = 0, hy = 0, chx = 0, chy = 0;
@@ -291,7 +289,7 @@ static PyObject *mouse_set_cursor(PyObject *, PyObject *args, PyObject *kw)
 
 static PyObject *mouse_get_cursor(PyObject *, PyObject *)
 {
-    VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     const lmCursorData &c = cursor_data;
     switch (c.kind) {
     case 0:

@@ -6,10 +6,8 @@
 // writing to a path; a file object is written with it held.
 #include "frame.h"
 #include "pngwrite.h"
-#include "../image/bmpcheck.h"
-#include "../image/memsrc.h"
+#include "../image/imgio.h"
 #include "../image/pixconv.h"
-#include "../image/rwguard.h"
 
 #include <SDL_image.h>
 
@@ -20,22 +18,7 @@ namespace {
 
 const int kJpegQuality = 85;
 
-const char *extension_of(const char *name)
-{
-    const char *dot = strrchr(name, '.');
-    return dot ? dot + 1 : name;
-}
-
-class Prepared {
-  public:
-    explicit Prepared(PyObject *s) : s_(s) { lmSurface_Prep(s_); }
-    Prepared(const Prepared &) = delete;
-    Prepared &operator=(const Prepared &) = delete;
-    ~Prepared() { lmSurface_Unprep(s_); }
-
-  private:
-    PyObject *s_;
-};
+using lmimg::extension_of;
 
 struct CFree {
     char *p;
@@ -53,9 +36,6 @@ Kind kind_of(const char *ext)
     return Kind::None;
 }
 
-// Writes into `dst` (left open).  0, or -1 with SDL's error set.  Every
-// write goes through a guard, since SDL_image's JPEG writer does not look
-// at what its writes return.
 // SDL_image's JPEG writer wants R, G, B bytes and converts anything else
 // with a generic per-pixel blit; whole-byte formats are reordered here with
 // the byte-conversion kernels instead (same pixels, a fraction of the time).
@@ -80,37 +60,14 @@ int save_jpeg(SDL_Surface *surf, SDL_RWops *dst)
     return res;
 }
 
-int write_stream(SDL_Surface *surf, SDL_RWops *dst, Kind kind)
+// The writer for `kind` (JPEG or PNG), for lmimg::write_stream and
+// write_path.  Those write through a guard, since SDL_image's JPEG writer
+// does not look at what its writes return.
+auto writer_for(Kind kind)
 {
-    lmimg::WriteGuard guard(dst);
-    if (!guard.stream())
-        return -1;
-    int res = kind == Kind::JPEG
-                  ? save_jpeg(surf, guard.stream())
-                  : lmpng_write(surf, guard.stream(), 0);
-    if (res < 0) {
-        guard.failed();  // the first failed write says more than the writer
-        return -1;
-    }
-    if (!guard.finish() || guard.failed())
-        return -1;
-    return 0;
-}
-
-int write_path(SDL_Surface *surf, const char *path, Kind kind)
-{
-    SDL_RWops *dst = SDL_RWFromFile(path, "wb");
-    if (!dst)
-        return -1;
-    int res = write_stream(surf, dst, kind);
-    if (res < 0) {
-        char keep[512];
-        snprintf(keep, sizeof keep, "%s", SDL_GetError());
-        SDL_RWclose(dst);
-        SDL_SetError("%s", keep);
-        return -1;
-    }
-    return SDL_RWclose(dst) < 0 ? -1 : 0;
+    return [kind](SDL_Surface *s, SDL_RWops *dst) {
+        return kind == Kind::JPEG ? save_jpeg(s, dst) : lmpng_write(s, dst, 0);
+    };
 }
 
 PyObject *load_extended(PyObject *, PyObject *args)
@@ -120,73 +77,35 @@ PyObject *load_extended(PyObject *, PyObject *args)
     if (!PyArg_ParseTuple(args, "O|s", &file, &namehint))
         return nullptr;
     char *ext = nullptr;
-    SDL_RWops *rw = nullptr;
-    PyObject *held = nullptr;
-    int mem = lmimg::unseekable_source(file, &rw, &held);
-    if (mem < 0)
+    lm::Ref hold;
+    SDL_RWops *rw = lmimg::load_source(file, hold, &ext);
+    if (!rw)
         return nullptr;
-    lm::Ref hold(held);
-    if (!mem) {
-        rw = lmStream_FromObject(file, &ext);
-        if (!rw)
-            return nullptr;
-    }
     CFree ext_free{ext};
     const char *type = namehint ? extension_of(namehint) : ext;
-    SDL_Surface *s;
-    {
-        lm::GilRelease nogil;
-        if (lmimg::bmp_size_ok(rw)) {
-            s = IMG_LoadTyped_RW(rw, 1, type);
-        } else {
-            char keep[256];
-            snprintf(keep, sizeof keep, "%s", SDL_GetError());
-            SDL_RWclose(rw);
-            SDL_SetError("%s", keep);
-            s = nullptr;
-        }
-    }
+    SDL_Surface *s = lmimg::decode_nogil(
+        rw, [type](SDL_RWops *src) { return IMG_LoadTyped_RW(src, 1, type); });
     if (!s)
         return lm_RaiseSDLError();
-    PyObject *o = lmSurface_New2(s, 1);
-    if (!o)
-        SDL_FreeSurface(s);
-    return o;
+    return lmimg::own_surface(s);
 }
 
 PyObject *save_extended(PyObject *, PyObject *args)
 {
-    PyObject *surfobj, *file;
-    const char *namehint = nullptr;
-    if (!PyArg_ParseTuple(args, "O!O|s", &lmSurface_Type, &surfobj, &file,
-                          &namehint))
+    lmimg::SaveArgs a;
+    if (!a.parse(args))
         return nullptr;
-    LM_SURF_OR_RAISE(surfobj, surf);
-    Prepared prep(surfobj);
-    lm::Ref enc(lm_EncodeString(file, "UTF-8", nullptr, lmExc_SDLError));
-    if (!enc)
-        return nullptr;
+    SDL_Surface *surf = a.surf;
+    PyObject *file = a.file;
     int res;
-    if (enc.get() != Py_None) {
-        const char *path = PyBytes_AS_STRING(enc.get());
-        if ((Py_ssize_t)strlen(path) != PyBytes_GET_SIZE(enc.get())) {
-            lm::Ref shown(lm_EncodeString(file, nullptr, nullptr, nullptr));
-            if (shown && PyBytes_Check(shown.get()))
-                PyErr_Format(PyExc_ValueError,
-                             "File path '%.1024s' contains null characters",
-                             PyBytes_AS_STRING(shown.get()));
-            else if (shown)
-                PyErr_SetString(PyExc_ValueError,
-                                "File path contains null characters");
-            return nullptr;
-        }
-        Kind kind = kind_of(extension_of(path));
+    if (a.path) {
+        Kind kind = kind_of(extension_of(a.path));
         if (kind == Kind::None) {
             PyErr_SetString(lmExc_SDLError, "Unrecognized image type");
             return nullptr;
         }
         lm::GilRelease nogil;
-        res = write_path(surf, path, kind);
+        res = lmimg::write_path(surf, a.path, writer_for(kind));
     } else {
         SDL_RWops *rw = lmStream_FromFileObject(file);
         if (!rw) {
@@ -199,21 +118,16 @@ PyObject *save_extended(PyObject *, PyObject *args)
             }
             return nullptr;
         }
-        Kind kind = namehint ? kind_of(extension_of(namehint)) : Kind::None;
+        Kind kind = a.hint ? kind_of(extension_of(a.hint)) : Kind::None;
         if (kind == Kind::None) {
             lmStream_Release(rw);
             PyErr_Clear();
             PyErr_SetString(lmExc_SDLError, "Unrecognized image type");
             return nullptr;
         }
-        res = write_stream(surf, rw, kind);
-        char keep[512];
-        snprintf(keep, sizeof keep, "%s", SDL_GetError());
-        // Our stream goes; the caller's object stays open.
-        if (lmStream_Release(rw) < 0 && res == 0)
+        res = lmimg::write_stream(surf, rw, writer_for(kind));
+        if (!lmimg::release_after_write(rw, res))
             return nullptr;
-        PyErr_Clear();
-        SDL_SetError("%s", keep);
     }
     if (res < 0)
         return lm_RaiseSDLError();

@@ -62,6 +62,22 @@ bool is_finalizing()
 #endif
 }
 
+// Whether a callback may go on to call the object's method: false, with
+// SDL's error set, when the object has none (`missing` says which) or the
+// interpreter lock cannot be had (see is_finalizing).
+bool may_call(bool has_method, const char *missing)
+{
+    if (!has_method) {
+        SDL_SetError("%s", missing);
+        return false;
+    }
+    if (is_finalizing()) {
+        SDL_SetError("interpreter shutting down");
+        return false;
+    }
+    return true;
+}
+
 // The interpreter lock for one callback; released on scope exit.
 class Gil {
   public:
@@ -195,10 +211,8 @@ Sint64 SDLCALL cb_size(SDL_RWops *rw)
             return -1;
         return (Sint64)end;
     }
-    if (!r->seek || !r->tell)
-        return SDL_SetError("file object cannot seek");
-    if (is_finalizing())
-        return SDL_SetError("interpreter shutting down");
+    if (!may_call(r->seek && r->tell, "file object cannot seek"))
+        return -1;
     Gil gil;
     PyObject *pos = PyObject_CallNoArgs(r->tell);
     if (!pos) {
@@ -246,10 +260,8 @@ Sint64 SDLCALL cb_seek(SDL_RWops *rw, Sint64 offset, int whence)
             SDL_SetError("seek failed: %s", strerror(errno));
         return (Sint64)res;
     }
-    if (!r->seek || !r->tell)
-        return SDL_SetError("file object cannot seek");
-    if (is_finalizing())
-        return SDL_SetError("interpreter shutting down");
+    if (!may_call(r->seek && r->tell, "file object cannot seek"))
+        return -1;
     Gil gil;
     if (offset != 0 || whence != RW_SEEK_CUR) {
         PyObject *res = PyObject_CallFunction(r->seek, "Li", (long long)offset,
@@ -304,14 +316,8 @@ size_t SDLCALL cb_read(SDL_RWops *rw, void *ptr, size_t size, size_t maxnum)
         }
         return done / size;
     }
-    if (!r->read) {
-        SDL_SetError("file object cannot read");
+    if (!may_call(r->read, "file object cannot read"))
         return 0;
-    }
-    if (is_finalizing()) {
-        SDL_SetError("interpreter shutting down");
-        return 0;
-    }
     Gil gil;
     size_t done = 0;
     // A raw stream may hand back less than asked; keep asking until the
@@ -367,14 +373,8 @@ size_t SDLCALL cb_write(SDL_RWops *rw, const void *ptr, size_t size, size_t num)
         SDL_SetError("write request too large");
         return 0;
     }
-    if (!r->write) {
-        SDL_SetError("file object cannot write");
+    if (!may_call(r->write, "file object cannot write"))
         return 0;
-    }
-    if (is_finalizing()) {
-        SDL_SetError("interpreter shutting down");
-        return 0;
-    }
     Gil gil;
     if (r->fd >= 0) {
         // Writes go through the object and its buffer, so from here on the
@@ -499,6 +499,19 @@ PyObject *encode_object(PyObject *obj, PyObject *str, const char *encoding,
     return nullptr;
 }
 
+// os.fspath(obj), or `obj` itself when it is no path-like object (or its
+// __fspath__ fails); a new reference.
+PyObject *fspath_or_self(PyObject *obj)
+{
+    PyObject *path = PyOS_FSPath(obj);
+    if (!path) {
+        PyErr_Clear();
+        path = obj;
+        Py_INCREF(path);
+    }
+    return path;
+}
+
 PyObject *encode_common(PyObject *obj, const char *encoding, const char *errors,
                         bool fsencode, PyObject *etype)
 {
@@ -509,13 +522,8 @@ PyObject *encode_common(PyObject *obj, const char *encoding, const char *errors,
         encoding = "unicode_escape";
     if (!errors)
         errors = "backslashreplace";
-    PyObject *path = PyOS_FSPath(obj);
-    if (!path) {
-        PyErr_Clear();
-        path = obj;
-        Py_INCREF(path);
-    }
-    lm::Ref hold(path);
+    lm::Ref hold(fspath_or_self(obj));
+    PyObject *path = hold.get();
     if (PyUnicode_Check(path))
         return encode_object(obj, path, encoding, errors, defaults, fsencode,
                              etype);
@@ -535,13 +543,8 @@ PyObject *encode_common(PyObject *obj, const char *encoding, const char *errors,
 // object.
 PyObject *path_bytes(PyObject *obj)
 {
-    PyObject *path = PyOS_FSPath(obj);
-    if (!path) {
-        PyErr_Clear();
-        path = obj;
-        Py_INCREF(path);
-    }
-    lm::Ref hold(path);
+    lm::Ref hold(fspath_or_self(obj));
+    PyObject *path = hold.get();
     if (PyUnicode_Check(path))
         return PyUnicode_AsEncodedString(path, "utf-8", "surrogateescape");
     if (PyBytes_Check(path))

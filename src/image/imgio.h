@@ -1,0 +1,182 @@
+// Loading and saving steps common to lumora.image and lumora.richload: the
+// two modules differ only in which decoder and which writer they call.
+// Header-only (the modules share no code at link time).
+#pragma once
+
+#include "frame.h"
+#include "bmpcheck.h"
+#include "memsrc.h"
+#include "rwguard.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace lmimg {
+
+// Text after the last '.', or the whole text.
+inline const char *extension_of(const char *name)
+{
+    const char *dot = strrchr(name, '.');
+    return dot ? dot + 1 : name;
+}
+
+// New owning Surface object for `s`; frees `s` if that fails.
+inline PyObject *own_surface(SDL_Surface *s)
+{
+    PyObject *o = lmSurface_New2(s, 1);
+    if (!o && s)
+        SDL_FreeSurface(s);
+    return o;
+}
+
+// A path with an embedded NUL would silently name a shorter path.  True,
+// with ValueError set, when `encoded` (the bytes of `file`) holds one.
+inline bool refuse_nul(PyObject *file, PyObject *encoded)
+{
+    if ((Py_ssize_t)strlen(PyBytes_AS_STRING(encoded)) == PyBytes_GET_SIZE(encoded))
+        return false;
+    lm::Ref shown(lm_EncodeString(file, nullptr, nullptr, nullptr));
+    if (shown && PyBytes_Check(shown.get()))
+        PyErr_Format(PyExc_ValueError,
+                     "File path '%.1024s' contains null characters",
+                     PyBytes_AS_STRING(shown.get()));
+    else if (shown)
+        PyErr_SetString(PyExc_ValueError, "File path contains null characters");
+    return true;
+}
+
+// The arguments of a save, (Surface, file[, namehint]): the surface,
+// prepared (lmSurface_Prep) for as long as this lives, and `path`, the
+// UTF-8 bytes of a path `file`, or null when `file` is a file object.
+class SaveArgs {
+  public:
+    SaveArgs() = default;
+    SaveArgs(const SaveArgs &) = delete;
+    SaveArgs &operator=(const SaveArgs &) = delete;
+    ~SaveArgs()
+    {
+        if (prepped_)
+            lmSurface_Unprep(surfobj);
+    }
+
+    // False with an exception set.
+    bool parse(PyObject *args)
+    {
+        if (!PyArg_ParseTuple(args, "O!O|s", &lmSurface_Type, &surfobj, &file,
+                              &hint))
+            return false;
+        surf = lmSurface_AsSurface(surfobj);
+        if (!surf) {
+            PyErr_SetString(lmExc_SDLError, "display Surface quit");
+            return false;
+        }
+        lmSurface_Prep(surfobj);
+        prepped_ = true;
+        enc_.reset(lm_EncodeString(file, "UTF-8", nullptr, lmExc_SDLError));
+        if (!enc_)
+            return false;
+        if (enc_.get() == Py_None)
+            return true;
+        if (refuse_nul(file, enc_.get()))
+            return false;
+        path = PyBytes_AS_STRING(enc_.get());
+        return true;
+    }
+
+    PyObject *surfobj = nullptr;
+    PyObject *file = nullptr;
+    const char *hint = nullptr;
+    SDL_Surface *surf = nullptr;
+    const char *path = nullptr;
+
+  private:
+    lm::Ref enc_;
+    bool prepped_ = false;
+};
+
+// Closes `rw` without letting the close overwrite SDL's current error.
+inline void close_keeping_error(SDL_RWops *rw)
+{
+    char keep[512];
+    snprintf(keep, sizeof keep, "%s", SDL_GetError());
+    SDL_RWclose(rw);
+    SDL_SetError("%s", keep);
+}
+
+// The stream to decode `file` from: a memory stream over the whole content
+// of an object that cannot seek (its data kept alive by `hold`), or the
+// ordinary stream, which reports the file's extension through `ext` when
+// that is not null.  Null with an exception set on failure.
+inline SDL_RWops *load_source(PyObject *file, lm::Ref &hold, char **ext)
+{
+    SDL_RWops *rw = nullptr;
+    PyObject *held = nullptr;
+    int mem = unseekable_source(file, &rw, &held);
+    if (mem < 0)
+        return nullptr;
+    hold.reset(held);
+    if (!mem)
+        rw = lmStream_FromObject(file, ext);
+    return rw;
+}
+
+// Decodes `rw` (always closed) with the interpreter lock released, after
+// the BMP size check.  Null with SDL's error set on failure.
+template <typename Decode>
+SDL_Surface *decode_nogil(SDL_RWops *rw, Decode decode)
+{
+    lm::GilRelease nogil;
+    if (bmp_size_ok(rw))
+        return decode(rw);
+    close_keeping_error(rw);
+    return nullptr;
+}
+
+// Writes `surf` into `dst` (left open) with `write(surf, stream)` through a
+// WriteGuard.  0, or -1 with SDL's error set.
+template <typename Write>
+int write_stream(SDL_Surface *surf, SDL_RWops *dst, Write write)
+{
+    WriteGuard guard(dst);
+    if (!guard.stream())
+        return -1;
+    if (write(surf, guard.stream()) < 0) {
+        guard.failed();  // the first failed write says more than the writer
+        return -1;
+    }
+    if (!guard.finish() || guard.failed())
+        return -1;
+    return 0;
+}
+
+// Opens `path`, writes, closes; the close result counts (buffered data
+// that cannot be flushed is a failed save).
+template <typename Write>
+int write_path(SDL_Surface *surf, const char *path, Write write)
+{
+    SDL_RWops *dst = SDL_RWFromFile(path, "wb");
+    if (!dst)
+        return -1;
+    if (write_stream(surf, dst, write) < 0) {
+        close_keeping_error(dst);
+        return -1;
+    }
+    return SDL_RWclose(dst) < 0 ? -1 : 0;
+}
+
+// Releases `rw`, a stream over a Python file object that a save wrote
+// with result `res`; the caller's object stays open.  False, with the
+// Python error set, when releasing failed after a good write; otherwise
+// true, with SDL's error left as the write had it.
+inline bool release_after_write(SDL_RWops *rw, int res)
+{
+    char keep[512];
+    snprintf(keep, sizeof keep, "%s", SDL_GetError());
+    if (lmStream_Release(rw) < 0 && res == 0)
+        return false;
+    PyErr_Clear();
+    SDL_SetError("%s", keep);
+    return true;
+}
+
+}  // namespace lmimg
