@@ -250,6 +250,26 @@ const SDL_Rect *coerce_args(PyObject *const *args, Py_ssize_t nargs,
     return scratch;
 }
 
+bool vc_unpack(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+               lm::Ref &tuple, lm::Ref &dict)
+{
+    tuple.reset(PyTuple_New(nargs));
+    if (!tuple)
+        return false;
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+    if (!kwnames || !PyTuple_GET_SIZE(kwnames))
+        return true;
+    dict.reset(PyDict_New());
+    if (!dict)
+        return false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
+        if (PyDict_SetItem(dict.get(), PyTuple_GET_ITEM(kwnames, i),
+                           args[nargs + i]) < 0)
+            return false;
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Construction
 // ---------------------------------------------------------------------------
@@ -309,15 +329,8 @@ PyObject *new_subclass(PyObject *self, const SDL_Rect &r)
 
 static int rect_init(PyObject *self, PyObject *args, PyObject *)
 {
-    SDL_Rect tmp;
-    const SDL_Rect *p = coerce_args(&PyTuple_GET_ITEM(args, 0),
-                                    PyTuple_GET_SIZE(args), &tmp);
-    if (!p) {
-        PyErr_SetString(PyExc_TypeError, "Argument must be rect style object");
-        return -1;
-    }
-    *R(self) = *p;
-    return 0;
+    const Py_ssize_t n = PyTuple_GET_SIZE(args);
+    return rect_arg(&PyTuple_GET_ITEM(args, 0), n, R(self)) ? 0 : -1;
 }
 
 // Rect(...) without the generic type call: exact Rect only (a subclass
@@ -328,32 +341,16 @@ static PyObject *rect_vectorcall(PyObject *type, PyObject *const *args,
     if (type != (PyObject *)&RectType) {
         // Not reached while types do not inherit tp_vectorcall; should one
         // arrive here, take the generic road that runs __new__ and __init__.
-        Py_ssize_t n = PyVectorcall_NARGS(nargsf);
-        lm::Ref t(PyTuple_New(n));
-        if (!t)
+        lm::Ref t, kw;
+        if (!vc_unpack(args, PyVectorcall_NARGS(nargsf), kwnames, t, kw))
             return nullptr;
-        for (Py_ssize_t i = 0; i < n; ++i)
-            PyTuple_SET_ITEM(t.get(), i, Py_NewRef(args[i]));
-        lm::Ref kw;
-        if (kwnames && PyTuple_GET_SIZE(kwnames)) {
-            kw.reset(PyDict_New());
-            if (!kw)
-                return nullptr;
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
-                if (PyDict_SetItem(kw.get(), PyTuple_GET_ITEM(kwnames, i),
-                                   args[n + i]) < 0)
-                    return nullptr;
-        }
         return PyType_Type.tp_call(type, t.get(), kw.get());
     }
-    (void)kwnames;  // keywords are ignored, as by __init__
-    SDL_Rect tmp;
-    const SDL_Rect *p = coerce_args(args, PyVectorcall_NARGS(nargsf), &tmp);
-    if (!p) {
-        PyErr_SetString(PyExc_TypeError, "Argument must be rect style object");
+    // Keywords are ignored, as by __init__.
+    SDL_Rect r;
+    if (!rect_arg(args, PyVectorcall_NARGS(nargsf), &r))
         return nullptr;
-    }
-    return new_exact(*p);
+    return new_exact(r);
 }
 
 static void rect_dealloc(PyObject *self)

@@ -81,6 +81,32 @@ static inline int pair_args(PyObject *const *args, Py_ssize_t nargs, int *a,
     return 0;
 }
 
+// The rectangle given by a call's positional arguments, copied out (the
+// pointer coercion returns may point into an argument).  TypeError when
+// they do not make one.
+static inline bool rect_arg(PyObject *const *args, Py_ssize_t nargs,
+                            SDL_Rect *out)
+{
+    if (nargs == 1 && Py_IS_TYPE(args[0], &RectType)) {
+        *out = *R(args[0]);
+        return true;
+    }
+    SDL_Rect tmp;
+    const SDL_Rect *p = coerce_args(args, nargs, &tmp);
+    if (!p) {
+        PyErr_SetString(PyExc_TypeError, "Argument must be rect style object");
+        return false;
+    }
+    *out = *p;
+    return true;
+}
+
+// Rebuilds the classic (tuple, dict) pair from a vectorcall, for the
+// standard argument parser or type call on the uncommon paths (keywords,
+// wrong counts, subclasses).  False with an exception set.
+bool vc_unpack(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+               lm::Ref &tuple, lm::Ref &dict);
+
 // A new rectangle of the same type as `self`, made without running
 // __init__.  Null with an exception set.
 PyObject *new_exact(const SDL_Rect &r);

@@ -13,7 +13,6 @@ using lmgeom::Extent;
 
 namespace {
 
-const char MSG_RECT[] = "Argument must be rect style object";
 const char MSG_PAIR[] = "argument must contain two numbers";
 const char MSG_SEQ[] = "Argument must be a sequence of rectstyle objects.";
 
@@ -21,29 +20,6 @@ PyObject *type_error(const char *msg)
 {
     PyErr_SetString(PyExc_TypeError, msg);
     return nullptr;
-}
-
-// Rebuilds the classic (tuple, dict) pair from a vectorcall, for the
-// standard argument parser on the uncommon paths (keywords, wrong counts),
-// so that its usual messages are given.
-bool vc_unpack(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-               lm::Ref &tuple, lm::Ref &dict)
-{
-    tuple.reset(PyTuple_New(nargs));
-    if (!tuple)
-        return false;
-    for (Py_ssize_t i = 0; i < nargs; ++i)
-        PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
-    if (!kwnames || !PyTuple_GET_SIZE(kwnames))
-        return true;
-    dict.reset(PyDict_New());
-    if (!dict)
-        return false;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i)
-        if (PyDict_SetItem(dict.get(), PyTuple_GET_ITEM(kwnames, i),
-                           args[nargs + i]) < 0)
-            return false;
-    return true;
 }
 
 // The one argument of a method that also accepts it by keyword `name`.
@@ -62,24 +38,6 @@ PyObject *one_arg(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                                      const_cast<char **>(kwlist), &o))
         return nullptr;
     return o;
-}
-
-// The rectangle given by a method's positional arguments, copied out (the
-// pointer coercion returns may point into an argument).
-bool rect_arg(PyObject *const *args, Py_ssize_t nargs, SDL_Rect *out)
-{
-    if (nargs == 1 && Py_IS_TYPE(args[0], &RectType)) {
-        *out = *R(args[0]);
-        return true;
-    }
-    SDL_Rect tmp;
-    const SDL_Rect *p = coerce_args(args, nargs, &tmp);
-    if (!p) {
-        PyErr_SetString(PyExc_TypeError, MSG_RECT);
-        return false;
-    }
-    *out = *p;
-    return true;
 }
 
 // Walks a sequence of rect-style objects in index order, calling
@@ -219,98 +177,42 @@ static PyObject *rect_normalize(PyObject *self, PyObject *)
     Py_RETURN_NONE;
 }
 
-static PyObject *rect_move(PyObject *self, PyObject *const *args,
-                           Py_ssize_t nargs)
+// Most geometry comes in two forms: `op` returns a new rectangle of
+// type(self), `op_ip` writes the result into self and returns None.  One
+// template per argument shape serves both; `InPlace` picks the ending.
+template <bool InPlace>
+static inline PyObject *give(PyObject *self, const SDL_Rect &r)
+{
+    if constexpr (InPlace) {
+        *R(self) = r;
+        Py_RETURN_NONE;
+    }
+    return new_like(self, r);
+}
+
+using PairKernel = SDL_Rect (*)(const SDL_Rect &, int, int);
+using RectKernel = SDL_Rect (*)(const SDL_Rect &, const SDL_Rect &);
+
+// move, inflate: an (x, y) pair.
+template <PairKernel op, bool InPlace>
+static PyObject *pair_method(PyObject *self, PyObject *const *args,
+                             Py_ssize_t nargs)
 {
     int dx, dy;
     if (!pair_args(args, nargs, &dx, &dy))
         return type_error(MSG_PAIR);
-    return new_like(self, lmgeom::move(*R(self), dx, dy));
+    return give<InPlace>(self, op(*R(self), dx, dy));
 }
 
-static PyObject *rect_move_ip(PyObject *self, PyObject *const *args,
-                              Py_ssize_t nargs)
-{
-    int dx, dy;
-    if (!pair_args(args, nargs, &dx, &dy))
-        return type_error(MSG_PAIR);
-    *R(self) = lmgeom::move(*R(self), dx, dy);
-    Py_RETURN_NONE;
-}
-
-static PyObject *rect_inflate(PyObject *self, PyObject *const *args,
-                              Py_ssize_t nargs)
-{
-    int dx, dy;
-    if (!pair_args(args, nargs, &dx, &dy))
-        return type_error(MSG_PAIR);
-    return new_like(self, lmgeom::inflate(*R(self), dx, dy));
-}
-
-static PyObject *rect_inflate_ip(PyObject *self, PyObject *const *args,
-                                 Py_ssize_t nargs)
-{
-    int dx, dy;
-    if (!pair_args(args, nargs, &dx, &dy))
-        return type_error(MSG_PAIR);
-    *R(self) = lmgeom::inflate(*R(self), dx, dy);
-    Py_RETURN_NONE;
-}
-
-static PyObject *rect_clip(PyObject *self, PyObject *const *args,
-                           Py_ssize_t nargs)
+// clip, clamp, fit, union: another rectangle.
+template <RectKernel op, bool InPlace>
+static PyObject *rect_method(PyObject *self, PyObject *const *args,
+                             Py_ssize_t nargs)
 {
     SDL_Rect o;
     if (!rect_arg(args, nargs, &o))
         return nullptr;
-    return new_like(self, lmgeom::clip(*R(self), o));
-}
-
-static PyObject *rect_clamp(PyObject *self, PyObject *const *args,
-                            Py_ssize_t nargs)
-{
-    SDL_Rect o;
-    if (!rect_arg(args, nargs, &o))
-        return nullptr;
-    return new_like(self, lmgeom::clamp(*R(self), o));
-}
-
-static PyObject *rect_clamp_ip(PyObject *self, PyObject *const *args,
-                               Py_ssize_t nargs)
-{
-    SDL_Rect o;
-    if (!rect_arg(args, nargs, &o))
-        return nullptr;
-    *R(self) = lmgeom::clamp(*R(self), o);
-    Py_RETURN_NONE;
-}
-
-static PyObject *rect_fit(PyObject *self, PyObject *const *args,
-                          Py_ssize_t nargs)
-{
-    SDL_Rect o;
-    if (!rect_arg(args, nargs, &o))
-        return nullptr;
-    return new_like(self, lmgeom::fit<lm::sat_int>(*R(self), o));
-}
-
-static PyObject *rect_union(PyObject *self, PyObject *const *args,
-                            Py_ssize_t nargs)
-{
-    SDL_Rect o;
-    if (!rect_arg(args, nargs, &o))
-        return nullptr;
-    return new_like(self, lmgeom::unite(*R(self), o));
-}
-
-static PyObject *rect_union_ip(PyObject *self, PyObject *const *args,
-                               Py_ssize_t nargs)
-{
-    SDL_Rect o;
-    if (!rect_arg(args, nargs, &o))
-        return nullptr;
-    *R(self) = lmgeom::unite(*R(self), o);
-    Py_RETURN_NONE;
+    return give<InPlace>(self, op(*R(self), o));
 }
 
 // The union of self and every rectangle of `seq`; false with an exception.
@@ -326,25 +228,18 @@ static bool union_all(PyObject *self, PyObject *seq, SDL_Rect *out)
     return true;
 }
 
-static PyObject *rect_unionall(PyObject *self, PyObject *const *args,
-                               Py_ssize_t nargs, PyObject *kwnames)
+// The keyword is "rect" for the copying form and "rects" in place.
+template <bool InPlace>
+static PyObject *unionall_method(PyObject *self, PyObject *const *args,
+                                 Py_ssize_t nargs, PyObject *kwnames)
 {
-    PyObject *seq = one_arg(args, nargs, kwnames, "O:unionall", "rect");
+    PyObject *seq =
+        InPlace ? one_arg(args, nargs, kwnames, "O:unionall_ip", "rects")
+                : one_arg(args, nargs, kwnames, "O:unionall", "rect");
     SDL_Rect r;
     if (!seq || !union_all(self, seq, &r))
         return nullptr;
-    return new_like(self, r);
-}
-
-static PyObject *rect_unionall_ip(PyObject *self, PyObject *const *args,
-                                  Py_ssize_t nargs, PyObject *kwnames)
-{
-    PyObject *seq = one_arg(args, nargs, kwnames, "O:unionall_ip", "rects");
-    SDL_Rect r;
-    if (!seq || !union_all(self, seq, &r))
-        return nullptr;
-    *R(self) = r;
-    Py_RETURN_NONE;
+    return give<InPlace>(self, r);
 }
 
 static PyObject *rect_contains_m(PyObject *self, PyObject *const *args,
@@ -403,22 +298,14 @@ static bool scale_factors(PyObject *args, PyObject *kw, float *sx, float *sy)
     return true;
 }
 
-static PyObject *rect_scale_by(PyObject *self, PyObject *args, PyObject *kw)
+template <bool InPlace>
+static PyObject *scale_by_method(PyObject *self, PyObject *args, PyObject *kw)
 {
     float sx, sy;
     if (!scale_factors(args, kw, &sx, &sy))
         return nullptr;
-    return new_like(self, lmgeom::scale<lm::sat_int>(*R(self), sx, sy));
-}
-
-static PyObject *rect_scale_by_ip(PyObject *self, PyObject *args,
-                                  PyObject *kw)
-{
-    float sx, sy;
-    if (!scale_factors(args, kw, &sx, &sy))
-        return nullptr;
-    *R(self) = lmgeom::scale<lm::sat_int>(*R(self), sx, sy);
-    Py_RETURN_NONE;
+    return give<InPlace>(self,
+                         lmgeom::scale<lm::sat_int>(*R(self), sx, sy));
 }
 
 // ---------------------------------------------------------------------------
@@ -532,11 +419,59 @@ static PyObject *rect_collidelistall(PyObject *self, PyObject *const *args,
     return list.release();
 }
 
+// The answer of collidedict and collideobjects: the first hit (or None),
+// or a list of every hit when `all`.
+template <bool all>
+class Hits {
+  public:
+    // False with an exception set when the list cannot be made.
+    bool ready()
+    {
+        if constexpr (all)
+            got_.reset(PyList_New(0));
+        return !all || got_;
+    }
+    // Takes a hit (a new reference; null when making it failed).  False
+    // when the walk is over: at the first hit unless all are wanted, or
+    // on an error.
+    bool take(PyObject *hit)
+    {
+        if (!hit)
+            return fail();
+        if constexpr (!all) {
+            got_.reset(hit);
+            return false;
+        }
+        int rc = PyList_Append(got_.get(), hit);
+        Py_DECREF(hit);
+        return rc < 0 ? fail() : true;
+    }
+    // The answer, or null with an exception set.
+    PyObject *answer()
+    {
+        if (failed_)
+            return nullptr;
+        if (!got_)
+            Py_RETURN_NONE;
+        return got_.release();
+    }
+
+  private:
+    bool fail()
+    {
+        failed_ = true;
+        return false;
+    }
+    lm::Ref got_;
+    bool failed_ = false;
+};
+
 // collidedict / collidedictall.  Each entry's key and value are held while
 // the probed one is coerced: coercion may run Python code that changes the
 // dictionary and would drop them.
-static PyObject *collidedict_impl(PyObject *self, PyObject *args,
-                                  PyObject *kw, bool all)
+template <bool all>
+static PyObject *collidedict_method(PyObject *self, PyObject *args,
+                                    PyObject *kw)
 {
     static const char *kwlist[] = {"rect_dict", "values", nullptr};
     PyObject *dict;
@@ -547,12 +482,9 @@ static PyObject *collidedict_impl(PyObject *self, PyObject *args,
         return nullptr;
     if (!PyDict_Check(dict))
         return type_error("first argument must be a dict");
-    lm::Ref result;
-    if (all) {
-        result.reset(PyList_New(0));
-        if (!result)
-            return nullptr;
-    }
+    Hits<all> hits;
+    if (!hits.ready())
+        return nullptr;
     const Extent e(*R(self));
     Py_ssize_t pos = 0;
     PyObject *k, *v;
@@ -565,37 +497,17 @@ static PyObject *collidedict_impl(PyObject *self, PyObject *args,
                                      : "dict must have rectstyle keys");
         if (e.empty || !e.hits(*p))
             continue;
-        PyObject *pair = PyTuple_Pack(2, key.get(), val.get());
-        if (!pair)
-            return nullptr;
-        if (!all)
-            return pair;
-        int rc = PyList_Append(result.get(), pair);
-        Py_DECREF(pair);
-        if (rc < 0)
-            return nullptr;
+        if (!hits.take(PyTuple_Pack(2, key.get(), val.get())))
+            break;
     }
-    if (!all)
-        Py_RETURN_NONE;
-    return result.release();
-}
-
-static PyObject *rect_collidedict(PyObject *self, PyObject *args,
-                                  PyObject *kw)
-{
-    return collidedict_impl(self, args, kw, false);
-}
-
-static PyObject *rect_collidedictall(PyObject *self, PyObject *args,
-                                     PyObject *kw)
-{
-    return collidedict_impl(self, args, kw, true);
+    return hits.answer();
 }
 
 // collideobjects / collideobjectsall: the items themselves are returned;
 // their rectangles come from the item or from key(item).
-static PyObject *collideobjects_impl(PyObject *self, PyObject *args,
-                                     PyObject *kw, bool all)
+template <bool all>
+static PyObject *collideobjects_method(PyObject *self, PyObject *args,
+                                       PyObject *kw)
 {
     static const char *kwlist[] = {"list", "key", nullptr};
     PyObject *seq, *key = nullptr;
@@ -612,12 +524,9 @@ static PyObject *collideobjects_impl(PyObject *self, PyObject *args,
     Py_ssize_t n = PySequence_Size(seq);
     if (n < 0)
         return nullptr;
-    lm::Ref result;
-    if (all) {
-        result.reset(PyList_New(0));
-        if (!result)
-            return nullptr;
-    }
+    Hits<all> hits;
+    if (!hits.ready())
+        return nullptr;
     const Extent e(*R(self));
     for (Py_ssize_t i = 0; i < n; ++i) {
         lm::Ref item(PySequence_GetItem(seq, i));
@@ -637,26 +546,10 @@ static PyObject *collideobjects_impl(PyObject *self, PyObject *args,
                     : "Sequence must contain rect or rect-like objects");
         if (e.empty || !e.hits(*p))
             continue;
-        if (!all)
-            return item.release();
-        if (PyList_Append(result.get(), item.get()) < 0)
-            return nullptr;
+        if (!hits.take(item.release()))
+            break;
     }
-    if (!all)
-        Py_RETURN_NONE;
-    return result.release();
-}
-
-static PyObject *rect_collideobjects(PyObject *self, PyObject *args,
-                                     PyObject *kw)
-{
-    return collideobjects_impl(self, args, kw, false);
-}
-
-static PyObject *rect_collideobjectsall(PyObject *self, PyObject *args,
-                                        PyObject *kw)
-{
-    return collideobjects_impl(self, args, kw, true);
+    return hits.answer();
 }
 
 // ---------------------------------------------------------------------------
@@ -820,7 +713,7 @@ PyMethodDef rect_methods[] = {
     LM_M("normalize", rect_normalize, METH_NOARGS,
          "normalize() -> None\n"
          "make the width and height non-negative, keeping the area in place"),
-    LM_M("clip", rect_clip, METH_FASTCALL,
+    LM_M("clip", (rect_method<lmgeom::clip, false>), METH_FASTCALL,
          "clip(Rect) -> Rect\n"
          "the part of this rectangle inside another one"),
     LM_M("clipline", rect_clipline, METH_VARARGS | METH_KEYWORDS,
@@ -830,21 +723,21 @@ PyMethodDef rect_methods[] = {
          "clipline(((x1, y1), (x2, y2))) -> ((cx1, cy1), (cx2, cy2))\n"
          "the part of a line segment inside this rectangle, or () when the "
          "segment misses it"),
-    LM_M("clamp", rect_clamp, METH_FASTCALL,
+    LM_M("clamp", (rect_method<lmgeom::clamp, false>), METH_FASTCALL,
          "clamp(Rect) -> Rect\n"
          "a copy moved inside another rectangle (centred where it is too "
          "large)"),
-    LM_M("clamp_ip", rect_clamp_ip, METH_FASTCALL,
+    LM_M("clamp_ip", (rect_method<lmgeom::clamp, true>), METH_FASTCALL,
          "clamp_ip(Rect) -> None\n"
          "move this rectangle inside another one, in place"),
     LM_M("copy", rect_copy, METH_NOARGS,
          "copy() -> Rect\n"
          "a new rectangle with the same position and size"),
-    LM_M("fit", rect_fit, METH_FASTCALL,
+    LM_M("fit", (rect_method<lmgeom::fit<lm::sat_int>, false>), METH_FASTCALL,
          "fit(Rect) -> Rect\n"
          "a copy scaled to fit inside another rectangle, keeping its aspect "
          "ratio, and centred in it"),
-    LM_M("move", rect_move, METH_FASTCALL,
+    LM_M("move", (pair_method<lmgeom::move, false>), METH_FASTCALL,
          "move(x, y) -> Rect\n"
          "a copy moved by the given offset"),
     LM_M("update", rect_update, METH_FASTCALL,
@@ -852,33 +745,33 @@ PyMethodDef rect_methods[] = {
          "update((left, top), (width, height)) -> None\n"
          "update(object) -> None\n"
          "set the position and size, in place"),
-    LM_M("scale_by", rect_scale_by, METH_VARARGS | METH_KEYWORDS,
+    LM_M("scale_by", (scale_by_method<false>), METH_VARARGS | METH_KEYWORDS,
          "scale_by(scalar) -> Rect\n"
          "scale_by(scalex, scaley) -> Rect\n"
          "a copy scaled by the given factors about its centre"),
-    LM_M("inflate", rect_inflate, METH_FASTCALL,
+    LM_M("inflate", (pair_method<lmgeom::inflate, false>), METH_FASTCALL,
          "inflate(x, y) -> Rect\n"
          "a copy grown (or shrunk) by the given amounts about its centre"),
-    LM_M("union", rect_union, METH_FASTCALL,
+    LM_M("union", (rect_method<lmgeom::unite, false>), METH_FASTCALL,
          "union(Rect) -> Rect\n"
          "the smallest rectangle covering this one and another"),
-    LM_M("unionall", rect_unionall, METH_FASTCALL | METH_KEYWORDS,
+    LM_M("unionall", (unionall_method<false>), METH_FASTCALL | METH_KEYWORDS,
          "unionall(Rect_sequence) -> Rect\n"
          "the smallest rectangle covering this one and all of a sequence"),
-    LM_M("move_ip", rect_move_ip, METH_FASTCALL,
+    LM_M("move_ip", (pair_method<lmgeom::move, true>), METH_FASTCALL,
          "move_ip(x, y) -> None\n"
          "move this rectangle by the given offset, in place"),
-    LM_M("inflate_ip", rect_inflate_ip, METH_FASTCALL,
+    LM_M("inflate_ip", (pair_method<lmgeom::inflate, true>), METH_FASTCALL,
          "inflate_ip(x, y) -> None\n"
          "grow (or shrink) this rectangle about its centre, in place"),
-    LM_M("scale_by_ip", rect_scale_by_ip, METH_VARARGS | METH_KEYWORDS,
+    LM_M("scale_by_ip", (scale_by_method<true>), METH_VARARGS | METH_KEYWORDS,
          "scale_by_ip(scalar) -> None\n"
          "scale_by_ip(scalex, scaley) -> None\n"
          "scale this rectangle about its centre, in place"),
-    LM_M("union_ip", rect_union_ip, METH_FASTCALL,
+    LM_M("union_ip", (rect_method<lmgeom::unite, true>), METH_FASTCALL,
          "union_ip(Rect) -> None\n"
          "grow this rectangle to cover another one, in place"),
-    LM_M("unionall_ip", rect_unionall_ip, METH_FASTCALL | METH_KEYWORDS,
+    LM_M("unionall_ip", (unionall_method<true>), METH_FASTCALL | METH_KEYWORDS,
          "unionall_ip(Rect_sequence) -> None\n"
          "grow this rectangle to cover all of a sequence, in place"),
     LM_M("collidepoint", rect_collidepoint, METH_FASTCALL,
@@ -897,20 +790,23 @@ PyMethodDef rect_methods[] = {
     LM_M("collidelistall", rect_collidelistall, METH_FASTCALL | METH_KEYWORDS,
          "collidelistall(rects) -> indices\n"
          "a list of the indices of all overlapping rectangles of a sequence"),
-    LM_M("collideobjects", rect_collideobjects, METH_VARARGS | METH_KEYWORDS,
+    LM_M("collideobjects", (collideobjects_method<false>),
+         METH_VARARGS | METH_KEYWORDS,
          "collideobjects(list, *, key=None) -> object\n"
          "the first object of a sequence whose rectangle (or key(object)) "
          "overlaps, or None"),
-    LM_M("collideobjectsall", rect_collideobjectsall,
+    LM_M("collideobjectsall", (collideobjects_method<true>),
          METH_VARARGS | METH_KEYWORDS,
          "collideobjectsall(list, *, key=None) -> objects\n"
          "a list of the objects of a sequence whose rectangle (or "
          "key(object)) overlaps"),
-    LM_M("collidedict", rect_collidedict, METH_VARARGS | METH_KEYWORDS,
+    LM_M("collidedict", (collidedict_method<false>),
+         METH_VARARGS | METH_KEYWORDS,
          "collidedict(rect_dict, values=0) -> (key, value)\n"
          "the first entry of a dict whose key (or value, when values is "
          "true) overlaps, or None"),
-    LM_M("collidedictall", rect_collidedictall, METH_VARARGS | METH_KEYWORDS,
+    LM_M("collidedictall", (collidedict_method<true>),
+         METH_VARARGS | METH_KEYWORDS,
          "collidedictall(rect_dict, values=0) -> [(key, value), ...]\n"
          "all entries of a dict whose key (or value, when values is true) "
          "overlaps"),

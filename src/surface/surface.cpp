@@ -529,6 +529,35 @@ static bool ranges_overlap(const Area &a, int abpp, const Area &b, int bbpp)
     return a0 < b1 && b0 < a1;
 }
 
+// One axis of the blit clipping.  An area's start `*sp` and length `*len`
+// are clipped to the source size `srclen`, then the destination position
+// `*dp` to the clip span [cp, cp + clen); every cut moves the source start
+// along with the destination.
+static inline void clip_area_axis(int srclen, long long *dp, long long *sp,
+                                  long long *len)
+{
+    if (*sp < 0) {
+        *len += *sp;
+        *dp -= *sp;
+        *sp = 0;
+    }
+    *len = std::min<long long>(*len, srclen - *sp);
+}
+
+static inline void clip_dest_axis(int cp, int clen, long long *dp,
+                                  long long *sp, long long *len)
+{
+    long long cut = (long long)cp - *dp;
+    if (cut > 0) {
+        *len -= cut;
+        *dp += cut;
+        *sp += cut;
+    }
+    cut = *dp + *len - cp - clen;
+    if (cut > 0)
+        *len -= cut;
+}
+
 // Blit `srcobj` onto `dstobj`, clipping as SDL_UpperBlit does: `area`
 // (optional) is clipped to the source, the result to the destination's
 // clip rectangle.  `dr` holds the position on entry and the changed area
@@ -562,38 +591,12 @@ static int lmSurface_Blit(PyObject *dstobj, PyObject *srcobj, SDL_Rect *dr,
         sy = area->y;
         w = area->w;
         h = area->h;
-        if (sx < 0) {
-            w += sx;
-            dx -= sx;
-            sx = 0;
-        }
-        if (sy < 0) {
-            h += sy;
-            dy -= sy;
-            sy = 0;
-        }
-        w = std::min<long long>(w, src->w - sx);
-        h = std::min<long long>(h, src->h - sy);
+        clip_area_axis(src->w, &dx, &sx, &w);
+        clip_area_axis(src->h, &dy, &sy, &h);
     }
     const SDL_Rect &clip = dst->clip_rect;
-    long long cut = (long long)clip.x - dx;
-    if (cut > 0) {
-        w -= cut;
-        dx += cut;
-        sx += cut;
-    }
-    cut = dx + w - clip.x - clip.w;
-    if (cut > 0)
-        w -= cut;
-    cut = (long long)clip.y - dy;
-    if (cut > 0) {
-        h -= cut;
-        dy += cut;
-        sy += cut;
-    }
-    cut = dy + h - clip.y - clip.h;
-    if (cut > 0)
-        h -= cut;
+    clip_dest_axis(clip.x, clip.w, &dx, &sx, &w);
+    clip_dest_axis(clip.y, clip.h, &dy, &sy, &h);
 
     dr->x = clamp_int(dx);
     dr->y = clamp_int(dy);
@@ -646,23 +649,27 @@ static int lmSurface_Blit(PyObject *dstobj, PyObject *srcobj, SDL_Rect *dr,
     if (!var)                                   \
         return raise_quit()
 
+// For methods that only need the surface to be alive.
+#define ALIVE_OR_QUIT()                         \
+    if (!S(self)->surf)                         \
+        return raise_quit()
+
+// A method answering one integer property of a live surface.
+#define SURF_INT_GETTER(fn, expr)                   \
+    static PyObject *fn(PyObject *self, PyObject *) \
+    {                                               \
+        SURF_OR_QUIT(s);                            \
+        return PyLong_FromLong(expr);               \
+    }
+
 static PyObject *s_get_size(PyObject *self, PyObject *)
 {
     SURF_OR_QUIT(s);
     return Py_BuildValue("(ii)", s->w, s->h);
 }
 
-static PyObject *s_get_width(PyObject *self, PyObject *)
-{
-    SURF_OR_QUIT(s);
-    return PyLong_FromLong(s->w);
-}
-
-static PyObject *s_get_height(PyObject *self, PyObject *)
-{
-    SURF_OR_QUIT(s);
-    return PyLong_FromLong(s->h);
-}
+SURF_INT_GETTER(s_get_width, s->w)
+SURF_INT_GETTER(s_get_height, s->h)
 
 static PyObject *s_get_rect(PyObject *self, PyObject *args, PyObject *kwds)
 {
@@ -690,42 +697,52 @@ static bool inside(SDL_Surface *s, int x, int y)
     return x >= 0 && y >= 0 && x < s->w && y < s->h;
 }
 
-static bool read_at(PyObject *self, PyObject *pos, Uint32 *v)
+// The colour of a pixel value in the surface's format.
+static PyObject *color_of_mapped(SDL_Surface *s, Uint32 v)
 {
-    SDL_Surface *s = S(self)->surf;
-    int x, y;
-    if (!parse_pos(pos, &x, &y))
-        return false;
-    if (!inside(s, x, y)) {
-        PyErr_SetString(PyExc_IndexError, "pixel index out of range");
-        return false;
-    }
-    PixLock lk(self);
-    if (!lk.ok())
-        return false;
-    if (!s->pixels) {
-        PyErr_SetString(lmExc_SDLError, "surface has no pixels");
-        return false;
-    }
-    Area a = area_of(s, x, y, 1, 1);
-    *v = lmpx::read_pixel(a.px, s->format->BytesPerPixel);
-    return true;
-}
-
-static PyObject *s_get_at(PyObject *self, PyObject *pos)
-{
-    SURF_OR_QUIT(s);
-    Uint32 v;
-    if (!read_at(self, pos, &v))
-        return nullptr;
     Uint8 rgba[4];
     lmpx::decode(lmpx::fmt_of(s->format), v, rgba);
     return lmColor_FromRGBA(rgba);
 }
 
+// The pixel value at `pos`; the surface read, or null with an exception.
+static SDL_Surface *read_at(PyObject *self, PyObject *pos, Uint32 *v)
+{
+    SDL_Surface *s = S(self)->surf;
+    if (!s) {
+        raise_quit();
+        return nullptr;
+    }
+    int x, y;
+    if (!parse_pos(pos, &x, &y))
+        return nullptr;
+    if (!inside(s, x, y)) {
+        PyErr_SetString(PyExc_IndexError, "pixel index out of range");
+        return nullptr;
+    }
+    PixLock lk(self);
+    if (!lk.ok())
+        return nullptr;
+    if (!s->pixels) {
+        PyErr_SetString(lmExc_SDLError, "surface has no pixels");
+        return nullptr;
+    }
+    Area a = area_of(s, x, y, 1, 1);
+    *v = lmpx::read_pixel(a.px, s->format->BytesPerPixel);
+    return s;
+}
+
+static PyObject *s_get_at(PyObject *self, PyObject *pos)
+{
+    Uint32 v;
+    SDL_Surface *s = read_at(self, pos, &v);
+    if (!s)
+        return nullptr;
+    return color_of_mapped(s, v);
+}
+
 static PyObject *s_get_at_mapped(PyObject *self, PyObject *pos)
 {
-    SURF_OR_QUIT(s);
     Uint32 v;
     if (!read_at(self, pos, &v))
         return nullptr;
@@ -757,20 +774,32 @@ static PyObject *s_set_at(PyObject *self, PyObject *args)
     Py_RETURN_NONE;
 }
 
-// A rect-style argument, normalised (negative sizes flip), as 64-bit.
-static bool rect_arg(PyObject *o, long long r[4], const char *msg)
+// A rect-style argument copied into `out`; false with `exc`(`msg`) raised
+// unless the coercion raised its own error.
+static bool rect_or_raise(PyObject *o, SDL_Rect *out, PyObject *exc,
+                          const char *msg)
 {
     SDL_Rect scratch;
     const SDL_Rect *p = lmRect_Coerce(o, &scratch);
     if (!p) {
         if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_ValueError, msg);
+            PyErr_SetString(exc, msg);
         return false;
     }
-    r[0] = p->x;
-    r[1] = p->y;
-    r[2] = p->w;
-    r[3] = p->h;
+    *out = *p;
+    return true;
+}
+
+// A rect-style argument, normalised (negative sizes flip), as 64-bit.
+static bool rect_arg(PyObject *o, long long r[4], const char *msg)
+{
+    SDL_Rect p;
+    if (!rect_or_raise(o, &p, PyExc_ValueError, msg))
+        return false;
+    r[0] = p.x;
+    r[1] = p.y;
+    r[2] = p.w;
+    r[3] = p.h;
     if (r[2] < 0) {
         r[0] += r[2];
         r[2] = -r[2];
@@ -831,28 +860,12 @@ static bool blit_dest(PyObject *dest, SDL_Rect *dr)
         dr->y = y;
         return true;
     }
-    SDL_Rect scratch;
-    const SDL_Rect *p = lmRect_Coerce(dest, &scratch);
-    if (!p) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_TypeError, "invalid destination position for blit");
+    SDL_Rect p;
+    if (!rect_or_raise(dest, &p, PyExc_TypeError,
+                       "invalid destination position for blit"))
         return false;
-    }
-    dr->x = p->x;
-    dr->y = p->y;
-    return true;
-}
-
-static bool blit_area(PyObject *o, SDL_Rect *area)
-{
-    SDL_Rect scratch;
-    const SDL_Rect *p = lmRect_Coerce(o, &scratch);
-    if (!p) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_TypeError, "invalid area argument for blit");
-        return false;
-    }
-    *area = *p;
+    dr->x = p.x;
+    dr->y = p.y;
     return true;
 }
 
@@ -868,7 +881,8 @@ static PyObject *blit_one(PyObject *self, PyObject *src, PyObject *dest,
         return nullptr;
     SDL_Rect *ap = nullptr;
     if (areaobj && areaobj != Py_None) {
-        if (!blit_area(areaobj, &area))
+        if (!rect_or_raise(areaobj, &area, PyExc_TypeError,
+                           "invalid area argument for blit"))
             return nullptr;
         ap = &area;
     }
@@ -879,8 +893,7 @@ static PyObject *blit_one(PyObject *self, PyObject *src, PyObject *dest,
 
 static PyObject *s_blit(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     static const char *kwlist[] = {"source", "dest", "area", "special_flags", nullptr};
     PyObject *src, *dest, *areaobj = Py_None;
     int flags = 0;
@@ -892,8 +905,7 @@ static PyObject *s_blit(PyObject *self, PyObject *args, PyObject *kwds)
 
 static PyObject *s_blits(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     static const char *kwlist[] = {"blit_sequence", "doreturn", nullptr};
     PyObject *seq;
     int doreturn = 1;
@@ -962,6 +974,38 @@ static void copy_settings(SDL_Surface *from, SDL_Surface *to)
     SDL_SetSurfaceBlendMode(to, bm);
 }
 
+// Colour key, surface alpha and blend mode from `from` to `to` as they
+// are, for a surface of the same format.
+static void share_settings(SDL_Surface *from, SDL_Surface *to)
+{
+    Uint32 key;
+    if (SDL_GetColorKey(from, &key) == 0)
+        SDL_SetColorKey(to, SDL_TRUE, key);
+    Uint8 mod = 255;
+    SDL_GetSurfaceAlphaMod(from, &mod);
+    SDL_SetSurfaceAlphaMod(to, mod);
+    SDL_BlendMode bm;
+    if (SDL_GetSurfaceBlendMode(from, &bm) == 0)
+        SDL_SetSurfaceBlendMode(to, bm);
+}
+
+// Runs fill() with the pixels of `self` (whose SDL surface is `s`) locked,
+// when both `s` and the new surface `n` have pixels.  A failed lock frees
+// `n` and returns false with the exception set.
+template <typename Fill>
+static bool fill_locked(PyObject *self, SDL_Surface *s, SDL_Surface *n,
+                        Fill &&fill)
+{
+    PixLock lk(self);
+    if (!lk.ok()) {
+        SDL_FreeSurface(n);
+        return false;
+    }
+    if (s->pixels && n->pixels)
+        fill();
+    return true;
+}
+
 // A new surface of format `fmt` (palette `pal` for indexed formats) with
 // the pixels of `self` converted into it.
 static PyObject *convert_to(PyObject *self, Uint32 fmt, const SDL_Palette *pal)
@@ -972,13 +1016,7 @@ static PyObject *convert_to(PyObject *self, Uint32 fmt, const SDL_Palette *pal)
     SDL_Surface *n = make_sdl_surface(s->w, s->h, fmt, pal);
     if (!n)
         return nullptr;
-    {
-        PixLock lk(self);
-        if (!lk.ok()) {
-            SDL_FreeSurface(n);
-            return nullptr;
-        }
-        if (s->pixels && n->pixels) {
+    if (!fill_locked(self, s, n, [s, n] {
             Fmt sf = lmpx::fmt_of(s->format), df = lmpx::fmt_of(n->format);
             Area sa = area_of(s, 0, 0, s->w, s->h), da = area_of(n, 0, 0, n->w, n->h);
             lmpx::BlitOp op;
@@ -986,8 +1024,8 @@ static PyObject *convert_to(PyObject *self, Uint32 fmt, const SDL_Palette *pal)
             Uint32 key;
             if (SDL_GetColorKey(s, &key) == 0)
                 lmpx::key_to_alpha(sf, sa, df, da, key);
-        }
-    }
+        }))
+        return nullptr;
     copy_settings(s, n);
     return wrap_new(Py_TYPE(self), n);
 }
@@ -998,28 +1036,14 @@ static PyObject *s_copy(PyObject *self, PyObject *)
     SDL_Surface *n = make_sdl_surface(s->w, s->h, s->format->format, s->format->palette);
     if (!n)
         return nullptr;
-    {
-        PixLock lk(self);
-        if (!lk.ok()) {
-            SDL_FreeSurface(n);
-            return nullptr;
-        }
-        if (s->pixels && n->pixels) {
+    if (!fill_locked(self, s, n, [s, n] {
             size_t row = (size_t)s->w * s->format->BytesPerPixel;
             for (int y = 0; y < s->h; ++y)
                 memcpy((Uint8 *)n->pixels + (size_t)y * n->pitch,
                        (Uint8 *)s->pixels + (size_t)y * s->pitch, row);
-        }
-    }
-    Uint32 key;
-    if (SDL_GetColorKey(s, &key) == 0)
-        SDL_SetColorKey(n, SDL_TRUE, key);
-    Uint8 mod = 255;
-    SDL_GetSurfaceAlphaMod(s, &mod);
-    SDL_SetSurfaceAlphaMod(n, mod);
-    SDL_BlendMode bm;
-    if (SDL_GetSurfaceBlendMode(s, &bm) == 0)
-        SDL_SetSurfaceBlendMode(n, bm);
+        }))
+        return nullptr;
+    share_settings(s, n);
     SDL_SetClipRect(n, &s->clip_rect);
     return wrap_new(Py_TYPE(self), n);
 }
@@ -1089,8 +1113,7 @@ static PyObject *s_convert(PyObject *self, PyObject *args)
 
 static PyObject *s_convert_alpha(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     PyObject *ignored = nullptr;
     if (!PyArg_ParseTuple(args, "|O:convert_alpha", &ignored))
         return nullptr;
@@ -1101,14 +1124,9 @@ static PyObject *s_subsurface(PyObject *self, PyObject *args)
 {
     SURF_OR_QUIT(s);
     PyObject *arg = PyTuple_GET_SIZE(args) == 1 ? PyTuple_GET_ITEM(args, 0) : args;
-    SDL_Rect scratch;
-    const SDL_Rect *rp = lmRect_Coerce(arg, &scratch);
-    if (!rp) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_ValueError, "invalid rectstyle argument");
+    SDL_Rect r;
+    if (!rect_or_raise(arg, &r, PyExc_ValueError, "invalid rectstyle argument"))
         return nullptr;
-    }
-    SDL_Rect r = *rp;
     if (r.x < 0 || r.y < 0 || r.w < 0 || r.h < 0 ||
         (long long)r.x + r.w > s->w || (long long)r.y + r.h > s->h) {
         PyErr_SetString(PyExc_ValueError, "subsurface rectangle outside surface area");
@@ -1142,15 +1160,7 @@ static PyObject *s_subsurface(PyObject *self, PyObject *args)
     // Indexed subsurfaces share the parent's palette object.
     if (s->format->palette)
         SDL_SetSurfacePalette(sub, s->format->palette);
-    Uint32 key;
-    if (SDL_GetColorKey(s, &key) == 0)
-        SDL_SetColorKey(sub, SDL_TRUE, key);
-    Uint8 mod = 255;
-    SDL_GetSurfaceAlphaMod(s, &mod);
-    SDL_SetSurfaceAlphaMod(sub, mod);
-    SDL_BlendMode bm;
-    if (SDL_GetSurfaceBlendMode(s, &bm) == 0)
-        SDL_SetSurfaceBlendMode(sub, bm);
+    share_settings(s, sub);
 
     PyObject *o = wrap_new(Py_TYPE(self), sub);
     if (!o) {
@@ -1168,8 +1178,7 @@ static PyObject *s_subsurface(PyObject *self, PyObject *args)
 
 static PyObject *s_get_parent(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     if (!S(self)->subsurface)
         Py_RETURN_NONE;
     PyObject *p = S(self)->subsurface->owner;
@@ -1179,8 +1188,7 @@ static PyObject *s_get_parent(PyObject *self, PyObject *)
 
 static PyObject *s_get_offset(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     lmSubSurface_Data *d = S(self)->subsurface;
     if (!d)
         return Py_BuildValue("(ii)", 0, 0);
@@ -1189,8 +1197,7 @@ static PyObject *s_get_offset(PyObject *self, PyObject *)
 
 static PyObject *s_get_abs_offset(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     long long x = 0, y = 0;
     for (PyObject *o = self; S(o)->subsurface; o = S(o)->subsurface->owner) {
         x += S(o)->subsurface->offsetx;
@@ -1201,8 +1208,7 @@ static PyObject *s_get_abs_offset(PyObject *self, PyObject *)
 
 static PyObject *s_get_abs_parent(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     PyObject *o = self;
     while (S(o)->subsurface)
         o = S(o)->subsurface->owner;
@@ -1212,8 +1218,7 @@ static PyObject *s_get_abs_parent(PyObject *self, PyObject *)
 
 static PyObject *s_lock(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     if (!lmSurface_LockBy(self, self))
         return nullptr;
     Py_RETURN_NONE;
@@ -1221,8 +1226,7 @@ static PyObject *s_lock(PyObject *self, PyObject *)
 
 static PyObject *s_unlock(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     if (!lmSurface_UnlockBy(self, self) && PyErr_Occurred())
         return nullptr;
     Py_RETURN_NONE;
@@ -1230,16 +1234,14 @@ static PyObject *s_unlock(PyObject *self, PyObject *)
 
 static PyObject *s_get_locked(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     PyObject *l = S(self)->locklist;
     return PyBool_FromLong(l && PyList_GET_SIZE(l) > 0);
 }
 
 static PyObject *s_get_locks(PyObject *self, PyObject *)
 {
-    SURF_OR_QUIT(s);
-    (void)s;
+    ALIVE_OR_QUIT();
     PyObject *l = S(self)->locklist;
     Py_ssize_t n = l ? PyList_GET_SIZE(l) : 0;
     lm::Ref t(PyTuple_New(n));
@@ -1260,15 +1262,23 @@ static PyObject *s_mustlock(PyObject *self, PyObject *)
     return PyBool_FromLong(SDL_MUSTLOCK(s) || S(self)->subsurface != nullptr);
 }
 
+// The (value=None, flags=0) arguments of set_colorkey and set_alpha.  The
+// flags (RLE acceleration) are accepted and ignored: our own blitters read
+// the plain pixels, and RLE would move them under the subsurfaces.
+static bool value_and_flags(PyObject *args, const char *format,
+                            PyObject **value)
+{
+    unsigned int flags = 0;
+    *value = Py_None;
+    return PyArg_ParseTuple(args, format, value, &flags);
+}
+
 static PyObject *s_set_colorkey(PyObject *self, PyObject *args)
 {
     SURF_OR_QUIT(s);
-    PyObject *color = Py_None;
-    unsigned int flags = 0;
-    if (!PyArg_ParseTuple(args, "|OI:set_colorkey", &color, &flags))
+    PyObject *color;
+    if (!value_and_flags(args, "|OI:set_colorkey", &color))
         return nullptr;
-    // RLE acceleration is accepted and ignored: our own blitters read the
-    // plain pixels, and RLE would move them under the subsurfaces.
     if (color == Py_None) {
         SDL_SetColorKey(s, SDL_FALSE, 0);
         Py_RETURN_NONE;
@@ -1287,17 +1297,14 @@ static PyObject *s_get_colorkey(PyObject *self, PyObject *)
     Uint32 key;
     if (SDL_GetColorKey(s, &key) != 0)
         Py_RETURN_NONE;
-    Uint8 c[4];
-    lmpx::decode(lmpx::fmt_of(s->format), key, c);
-    return lmColor_FromRGBA(c);
+    return color_of_mapped(s, key);
 }
 
 static PyObject *s_set_alpha(PyObject *self, PyObject *args)
 {
     SURF_OR_QUIT(s);
-    PyObject *value = Py_None;
-    unsigned int flags = 0;
-    if (!PyArg_ParseTuple(args, "|OI:set_alpha", &value, &flags))
+    PyObject *value;
+    if (!value_and_flags(args, "|OI:set_alpha", &value))
         return nullptr;
     if (value == Py_None) {
         SDL_SetSurfaceAlphaMod(s, 255);
@@ -1339,23 +1346,9 @@ static PyObject *s_get_flags(PyObject *self, PyObject *)
     return PyLong_FromUnsignedLong(f);
 }
 
-static PyObject *s_get_bitsize(PyObject *self, PyObject *)
-{
-    SURF_OR_QUIT(s);
-    return PyLong_FromLong(s->format->BitsPerPixel);
-}
-
-static PyObject *s_get_bytesize(PyObject *self, PyObject *)
-{
-    SURF_OR_QUIT(s);
-    return PyLong_FromLong(s->format->BytesPerPixel);
-}
-
-static PyObject *s_get_pitch(PyObject *self, PyObject *)
-{
-    SURF_OR_QUIT(s);
-    return PyLong_FromLong(s->pitch);
-}
+SURF_INT_GETTER(s_get_bitsize, s->format->BitsPerPixel)
+SURF_INT_GETTER(s_get_bytesize, s->format->BytesPerPixel)
+SURF_INT_GETTER(s_get_pitch, s->pitch)
 
 static PyObject *s_get_masks(PyObject *self, PyObject *)
 {
@@ -1398,9 +1391,7 @@ static PyObject *s_unmap_rgb(PyObject *self, PyObject *arg)
     Uint32 v = (Uint32)PyLong_AsUnsignedLongMask(arg);
     if (PyErr_Occurred())
         return nullptr;
-    Uint8 c[4];
-    lmpx::decode(lmpx::fmt_of(s->format), v, c);
-    return lmColor_FromRGBA(c);
+    return color_of_mapped(s, v);
 }
 
 static PyObject *s_set_clip(PyObject *self, PyObject *args)
@@ -1412,15 +1403,11 @@ static PyObject *s_set_clip(PyObject *self, PyObject *args)
         SDL_SetClipRect(s, nullptr);
         Py_RETURN_NONE;
     }
-    SDL_Rect scratch;
-    const SDL_Rect *r = lmRect_Coerce(arg, &scratch);
-    if (!r) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_ValueError, "invalid rectstyle object");
+    SDL_Rect r;
+    if (!rect_or_raise(arg, &r, PyExc_ValueError, "invalid rectstyle object"))
         return nullptr;
-    }
     SDL_Rect c;
-    if (!clip_to(r->x, r->y, r->w, r->h, SDL_Rect{0, 0, s->w, s->h}, &c))
+    if (!clip_to(r.x, r.y, r.w, r.h, SDL_Rect{0, 0, s->w, s->h}, &c))
         c = SDL_Rect{0, 0, 0, 0};
     // Set directly: SDL leaves an unspecified rect when the intersection
     // is empty, and clip_to has already intersected with the surface.
@@ -1439,6 +1426,17 @@ static SDL_Palette *palette_or_raise(SDL_Surface *s, const char *what)
     SDL_Palette *p = s->format->palette;
     if (!p) {
         PyErr_Format(lmExc_SDLError, "Surface has no palette to %s", what);
+        return nullptr;
+    }
+    return p;
+}
+
+// The palette, with `i` checked against it.
+static SDL_Palette *palette_entry_or_raise(SDL_Surface *s, int i, const char *what)
+{
+    SDL_Palette *p = palette_or_raise(s, what);
+    if (p && (i < 0 || i >= p->ncolors)) {
+        PyErr_SetString(PyExc_IndexError, "index out of bounds");
         return nullptr;
     }
     return p;
@@ -1469,13 +1467,9 @@ static PyObject *s_get_palette_at(PyObject *self, PyObject *args)
     int i;
     if (!PyArg_ParseTuple(args, "i:get_palette_at", &i))
         return nullptr;
-    SDL_Palette *p = palette_or_raise(s, "get");
+    SDL_Palette *p = palette_entry_or_raise(s, i, "get");
     if (!p)
         return nullptr;
-    if (i < 0 || i >= p->ncolors) {
-        PyErr_SetString(PyExc_IndexError, "index out of bounds");
-        return nullptr;
-    }
     Uint8 c[4] = {p->colors[i].r, p->colors[i].g, p->colors[i].b, 255};
     return lmColor_FromRGBA(c);
 }
@@ -1520,13 +1514,9 @@ static PyObject *s_set_palette_at(PyObject *self, PyObject *args)
     PyObject *color;
     if (!PyArg_ParseTuple(args, "iO:set_palette_at", &i, &color))
         return nullptr;
-    SDL_Palette *p = palette_or_raise(s, "set");
+    SDL_Palette *p = palette_entry_or_raise(s, i, "set");
     if (!p)
         return nullptr;
-    if (i < 0 || i >= p->ncolors) {
-        PyErr_SetString(PyExc_IndexError, "index out of bounds");
-        return nullptr;
-    }
     Uint8 c[4];
     if (!lmColor_ParseArg(color, c))
         return nullptr;
