@@ -99,17 +99,14 @@ def span(pixels, xa, y, xb):
     pixels.update((x, y) for x in range(xa, xb + 1))
 
 
-def bresenham(x1, y1, x2, y2):
-    """The one-pixel line: two-test Bresenham, error dx/2 or -(dy/2)."""
-    out = [(x1, y1)]
-    if (x1, y1) == (x2, y2):
-        return out
+def _stepper(x1, y1, x2, y2):
+    """Two-test Bresenham stepping from (x1, y1) toward (x2, y2), error
+    dx/2 or -(dy/2): a function that takes (x, y, err) one step on."""
     dx, dy = abs(x2 - x1), abs(y2 - y1)
     sx = 1 if x2 > x1 else -1
     sy = 1 if y2 > y1 else -1
-    err = dx // 2 if dy < dx else -(dy // 2)
-    x, y = x1, y1
-    while True:
+
+    def step(x, y, err):
         e2 = err
         if e2 > -dx:
             err -= dy
@@ -117,6 +114,19 @@ def bresenham(x1, y1, x2, y2):
         if e2 < dy:
             err += dx
             y += sy
+        return x, y, err
+    return step, (dx // 2 if dy < dx else -(dy // 2))
+
+
+def bresenham(x1, y1, x2, y2):
+    """The one-pixel line: two-test Bresenham, error dx/2 or -(dy/2)."""
+    out = [(x1, y1)]
+    if (x1, y1) == (x2, y2):
+        return out
+    step, err = _stepper(x1, y1, x2, y2)
+    x, y = x1, y1
+    while True:
+        x, y, err = step(x, y, err)
         out.append((x, y))
         if (x, y) == (x2, y2):
             return out
@@ -155,8 +165,8 @@ def thin_line(clip, x1, y1, x2, y2):
     return set(bresenham(*seg)) if seg else set()
 
 
-def disc(x0, y0, r):
-    out = set()
+def _octant(r):
+    """The midpoint circle of radius r, one octant: (x, y, f) per step."""
     f, ddf_y, x, y = 1 - r, -2 * r, 0, r
     while x < y:
         if f >= 0:
@@ -165,6 +175,12 @@ def disc(x0, y0, r):
             f += ddf_y
         x += 1
         f += 2 * x + 1
+        yield x, y, f
+
+
+def disc(x0, y0, r):
+    out = set()
+    for x, y, f in _octant(r):
         if f >= 0:
             span(out, x0 - x, y0 + y - 1, x0 + x - 1)
             span(out, x0 - x, y0 - y, x0 + x - 1)
@@ -175,19 +191,45 @@ def disc(x0, y0, r):
 
 def ring(x0, y0, r):
     out = set()
-    f, ddf_y, x, y = 1 - r, -2 * r, 0, r
-    while x < y:
-        if f >= 0:
-            y -= 1
-            ddf_y += 2
-            f += ddf_y
-        x += 1
-        f += 2 * x + 1
+    for x, y, _ in _octant(r):
         out.update({(x0 + x - 1, y0 + y - 1), (x0 - x, y0 + y - 1),
                     (x0 + x - 1, y0 - y), (x0 - x, y0 - y),
                     (x0 + y - 1, y0 + x - 1), (x0 + y - 1, y0 - x),
                     (x0 - y, y0 + x - 1), (x0 - y, y0 - x)})
     return out
+
+
+def _oval_walk(a, b):
+    """Midpoint stepping of the ellipse with half-axes a and b from (0, b):
+    (px, py, moved) at every step, `moved` telling how the step before
+    got there: 1 a row down in region 1, 2 any step of region 2, else 0."""
+    px, py, moved = 0, b, 0
+    d1 = b * b - a * a * b + 0.25 * a * a
+    dx, dy = 0, 2 * a * a * b
+    while dx < dy:
+        yield px, py, moved
+        px += 1
+        dx += 2 * b * b
+        if d1 < 0:
+            d1 += dx + b * b
+            moved = 0
+        else:
+            py -= 1
+            dy -= 2 * a * a
+            d1 += dx - dy + b * b
+            moved = 1
+    d2 = b * b * (px + 0.5) ** 2 + a * a * (py - 1) ** 2 - a * a * b * b
+    while py >= 0:
+        yield px, py, moved
+        py -= 1
+        dy -= 2 * a * a
+        if d2 > 0:
+            d2 += a * a - dy
+        else:
+            px += 1
+            dx += 2 * b * b
+            d2 += dx - dy + a * a
+        moved = 2
 
 
 def oval(x, y, w, h):
@@ -199,37 +241,9 @@ def oval(x, y, w, h):
         return {(xx, y) for xx in range(x, x + w)}
     x0, y0 = x + w // 2, y + h // 2
     ox, oy = (w + 1) % 2, (h + 1) % 2
-    a, b = w // 2, h // 2
-    px, py = 0, b
-    d1 = b * b - a * a * b + 0.25 * a * a
-    dx, dy = 0, 2 * a * a * b
-    while dx < dy:
+    for px, py, _ in _oval_walk(w // 2, h // 2):
         span(out, x0 - px, y0 - py, x0 + px - ox)
         span(out, x0 - px, y0 + py - oy, x0 + px - ox)
-        if d1 < 0:
-            px += 1
-            dx += 2 * b * b
-            d1 += dx + b * b
-        else:
-            px += 1
-            py -= 1
-            dx += 2 * b * b
-            dy -= 2 * a * a
-            d1 += dx - dy + b * b
-    d2 = b * b * (px + 0.5) ** 2 + a * a * (py - 1) ** 2 - a * a * b * b
-    while py >= 0:
-        span(out, x0 - px, y0 - py, x0 + px - ox)
-        span(out, x0 - px, y0 + py - oy, x0 + px - ox)
-        if d2 > 0:
-            py -= 1
-            dy -= 2 * a * a
-            d2 += a * a - dy
-        else:
-            py -= 1
-            px += 1
-            dx += 2 * b * b
-            dy -= 2 * a * a
-            d2 += dx - dy + a * a
     return out
 
 
@@ -302,11 +316,10 @@ def thick_segment(clip, x1, y1, x2, y2, w):
     if w == 1:
         return set(bresenham(xs, ys, xe, ye))
     out = set()
-    dx, dy = abs(x2 - x1), abs(y2 - y1)
+    step, err = _stepper(x1, y1, x2, y2)
     sx = 1 if x2 > x1 else -1
     sy = 1 if y2 > y1 else -1
-    err = dx // 2 if dy < dx else -(dy // 2)
-    xmajor = dx > dy
+    xmajor = abs(x2 - x1) > abs(y2 - y1)
     lo, hi = (w - 1) // 2, w // 2
 
     def ends(x, y):
@@ -329,24 +342,12 @@ def thick_segment(clip, x1, y1, x2, y2, w):
         if done_x and done_y:
             break
         draw(x, y)
-        e2 = err
-        if e2 > -dx:
-            err -= dy
-            x += sx
-        if e2 < dy:
-            err += dx
-            y += sy
+        x, y, err = step(x, y, err)
     while (x != x2) if xmajor else (y != y2):
         if not any(inside(p) for p in ends(x, y)):
             break
         draw(x, y)
-        e2 = err
-        if e2 > -dx:
-            err -= dy
-            x += sx
-        if e2 < dy:
-            err += dx
-            y += sy
+        x, y, err = step(x, y, err)
     draw(x, y)
     return out
 
@@ -514,9 +515,8 @@ def oval_ring(x, y, w, h, t):
     st = dict(xi=0, yi=bi, d1i=bi * bi - ai * ai * bi + 0.25 * ai * ai,
               dxi=0, dyi=2 * ai * ai * bi, d2i=0.0)
     solid = True
-    px, py = 0, b
 
-    def draw():
+    def draw(px, py):
         xi = st["xi"]
         if solid:
             span(out, x0 - px, y0 - py, x0 + px - ox)
@@ -554,43 +554,15 @@ def oval_ring(x, y, w, h, t):
             st["xi"] += 1
             st["d2i"] += st["dxi"] - st["dyi"] + ai * ai
 
-    d1 = b * b - a * a * b + 0.25 * a * a
-    dx, dy = 0, 2 * a * a * b
-    while dx < dy:
-        draw()
-        if d1 < 0:
-            px += 1
-            dx += 2 * b * b
-            d1 += dx + b * b
-        else:
-            px += 1
-            py -= 1
-            dx += 2 * b * b
-            dy -= 2 * a * a
-            d1 += dx - dy + b * b
-            if not solid or py < bi:
-                solid = False
-                if st["dxi"] < st["dyi"]:
-                    step_a()
-    d2 = b * b * (px + 0.5) ** 2 + a * a * (py - 1) ** 2 - a * a * b * b
-    while py >= 0:
-        draw()
-        if d2 > 0:
-            py -= 1
-            dy -= 2 * a * a
-            d2 += a * a - dy
-        else:
-            py -= 1
-            px += 1
-            dx += 2 * b * b
-            dy -= 2 * a * a
-            d2 += dx - dy + a * a
-        if py < bi or not solid:
+    for px, py, moved in _oval_walk(a, b):
+        # The inner ellipse moves once the outer one is below its top row.
+        if moved and (not solid or py < bi):
             solid = False
             if st["dxi"] < st["dyi"]:
                 step_a()
-            else:
+            elif moved == 2:
                 step_b()
+        draw(px, py)
     return out
 
 
@@ -739,24 +711,18 @@ def smooth_writes(clip, from_x, from_y, to_x, to_y):
     if to_x > right:
         to_y = F(to_y + F(g * F(right - to_x)))
         to_x = right
-    if g > 0:
-        if to_y <= top or from_y >= bottom:
-            return []
-        if from_y < top:
-            from_x = F(from_x + F(F(top - from_y) / g))
-            from_y = top
-        if to_y > bottom:
-            to_x = F(to_x + F(F(bottom - to_y) / g))
-            to_y = bottom
-    else:
-        if from_y <= top or to_y >= bottom:
-            return []
-        if to_y < top:
-            to_x = F(to_x + F(F(top - to_y) / g))
-            to_y = top
-        if from_y > bottom:
-            from_x = F(from_x + F(F(bottom - from_y) / g))
-            from_y = bottom
+    # The same in y, from the end lower in y (lx, ly) to the other one.
+    rising = g > 0
+    ends = [(from_x, from_y), (to_x, to_y)]
+    (lx, ly), (hx, hy) = ends if rising else ends[::-1]
+    if hy <= top or ly >= bottom:
+        return []
+    if ly < top:
+        lx, ly = F(lx + F(F(top - ly) / g)), top
+    if hy > bottom:
+        hx, hy = F(hx + F(F(bottom - hy) / g)), bottom
+    ends = [(lx, ly), (hx, hy)]
+    (from_x, from_y), (to_x, to_y) = ends if rising else ends[::-1]
     from_y, to_y = F(from_y + 1), F(to_y + 1)
     out = []
 

@@ -127,6 +127,60 @@ bool int_value(PyObject *o, int64_t *v, bool *finite)
     return true;
 }
 
+// The surface to draw on and the colour mapped for it, or false with the
+// error set.
+bool target(PyObject *surfobj, PyObject *colorobj, SDL_Surface **surf,
+            Uint32 *color)
+{
+    *surf = drawable(surfobj);
+    return *surf && color_value(colorobj, *surf, color);
+}
+
+// Every entry point takes the surface first, then its own arguments.
+template <typename... Out>
+bool parse_args(PyObject *args, PyObject *kw, const char *format,
+                const char *const *kws, PyObject **surfobj, Out... out)
+{
+    return PyArg_ParseTupleAndKeywords(args, kw, format,
+                                       const_cast<char **>(kws),
+                                       &lmSurface_Type, surfobj, out...) != 0;
+}
+
+const char *const kBlendWarning =
+    "blend=False will be deprecated in lumora 2.2 and will default to True";
+
+bool blend_ok(int blend)
+{
+    return blend ||
+           PyErr_WarnEx(PyExc_DeprecationWarning, kBlendWarning, 1) != -1;
+}
+
+// Runs `paint(canvas, ink)` on the locked surface; false with the error set
+// when locking or unlocking fails.
+template <typename F>
+bool paint_locked(PyObject *surfobj, SDL_Surface *surf, Uint32 color,
+                  F &&paint)
+{
+    if (!lock(surfobj))
+        return false;
+    Canvas c = lmdraw::canvas_of(surf);
+    paint(c, lmdraw::ink_of(c, color));
+    return unlock(surfobj);
+}
+
+// The same with a box of what was written: `paint(canvas, ink, box)`; the
+// box comes back as a Rect, empty at (fx, fy) when nothing was written.
+template <typename F>
+PyObject *draw_boxed(PyObject *surfobj, SDL_Surface *surf, Uint32 color,
+                     int64_t fx, int64_t fy, F &&paint)
+{
+    DrawnBox box;
+    if (!paint_locked(surfobj, surf, color,
+                      [&](const Canvas &c, const Ink &k) { paint(c, k, box); }))
+        return nullptr;
+    return box_rect(box, fx, fy);
+}
+
 // Converted point lists, freed on every path.
 template <typename T> struct PointArrays {
     T *xs = nullptr, *ys = nullptr;
@@ -157,41 +211,53 @@ template <typename T> struct PointArrays {
         n = count;
         return true;
     }
+    // Calls seg(i, j) for every segment of the chain, plus the closing
+    // one when `closed` and there are more than two points.
+    template <typename F> void each_segment(bool closed, F &&seg) const
+    {
+        for (size_t i = 1; i < n; ++i)
+            seg(i - 1, i);
+        if (closed && n > 2)
+            seg(n - 1, 0);
+    }
 };
 typedef PointArrays<int64_t> IntPoints;
 typedef PointArrays<float> FloatPoints;
 
-// Checks the sequence and its length, returns the length or -1.
-Py_ssize_t points_length(PyObject *points, Py_ssize_t minimum,
-                         const char *too_few)
+// One point of each kind; *finite is cleared for a NaN or infinity.
+bool point_value(PyObject *o, int64_t *x, int64_t *y, bool *finite)
+{
+    return int_pair(o, x, y, finite);
+}
+
+bool point_value(PyObject *o, float *x, float *y, bool *)
+{
+    return lm_TwoFloatsFromObj(o, x, y) != 0;
+}
+
+// Checks the sequence and its length, then converts every point.
+template <typename T>
+bool read_points(PyObject *points, Py_ssize_t minimum, const char *too_few,
+                 const char *nomem, PointArrays<T> &out)
 {
     if (!PySequence_Check(points)) {
         PyErr_SetString(PyExc_TypeError,
                         "points argument must be a sequence of number pairs");
-        return -1;
+        return false;
     }
     Py_ssize_t n = PySequence_Size(points);
     if (n < 0)
-        return -1;
+        return false;
     if (n < minimum) {
         PyErr_SetString(PyExc_ValueError, too_few);
-        return -1;
-    }
-    return n;
-}
-
-bool read_int_points(PyObject *points, Py_ssize_t minimum, const char *too_few,
-                     const char *nomem, IntPoints &out)
-{
-    Py_ssize_t n = points_length(points, minimum, too_few);
-    if (n < 0)
         return false;
+    }
     if (!out.alloc((size_t)n, nomem))
         return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
         lm::Ref item(PySequence_GetItem(points, i));
-        int64_t x = 0, y = 0;
-        if (!item || !int_pair(item.get(), &x, &y, &out.finite)) {
+        T x = 0, y = 0;
+        if (!item || !point_value(item.get(), &x, &y, &out.finite)) {
             PyErr_SetString(PyExc_TypeError, "points must be number pairs");
             return false;
         }
@@ -201,43 +267,48 @@ bool read_int_points(PyObject *points, Py_ssize_t minimum, const char *too_few,
     return true;
 }
 
-bool read_float_points(PyObject *points, const char *nomem, FloatPoints &out)
+const char *const kTwoOrMore = "points argument must contain 2 or more points";
+
+// The start_pos and end_pos arguments of a line.
+template <typename T>
+bool line_ends(PyObject *start, PyObject *end, T *x1, T *y1, T *x2, T *y2,
+               bool *finite)
 {
-    Py_ssize_t n = points_length(points, 2,
-                                 "points argument must contain 2 or more points");
-    if (n < 0)
+    if (!point_value(start, x1, y1, finite)) {
+        PyErr_SetString(PyExc_TypeError, "invalid start_pos argument");
         return false;
-    if (!out.alloc((size_t)n, nomem))
+    }
+    if (!point_value(end, x2, y2, finite)) {
+        PyErr_SetString(PyExc_TypeError, "invalid end_pos argument");
         return false;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        lm::Ref item(PySequence_GetItem(points, i));
-        float x, y;
-        if (!item || !lm_TwoFloatsFromObj(item.get(), &x, &y)) {
-            PyErr_SetString(PyExc_TypeError, "points must be number pairs");
-            return false;
-        }
-        out.xs[i] = x;
-        out.ys[i] = y;
     }
     return true;
 }
 
 int64_t float_fallback(float v) { return lm::sat_int((double)v); }
 
-// The rect argument, coerced; for a Rect object the pointer is the
-// object's own storage.
-SDL_Rect *rect_arg(PyObject *o, SDL_Rect *scratch)
-{
-    const SDL_Rect *r = lmRect_Coerce(o, scratch);
-    if (!r) {
-        PyErr_SetString(PyExc_TypeError, "rect argument is invalid");
-        return nullptr;
-    }
-    return const_cast<SDL_Rect *>(r);
-}
+// The rect argument, coerced; for a Rect object `r` is the object's own
+// storage.
+struct RectArg {
+    SDL_Rect scratch;
+    SDL_Rect *r = nullptr;
+    int64_t x = 0, y = 0, w = 0, h = 0;
 
-const char *const kBlendWarning =
-    "blend=False will be deprecated in lumora 2.2 and will default to True";
+    bool read(PyObject *o)
+    {
+        const SDL_Rect *c = lmRect_Coerce(o, &scratch);
+        if (!c) {
+            PyErr_SetString(PyExc_TypeError, "rect argument is invalid");
+            return false;
+        }
+        r = const_cast<SDL_Rect *>(c);
+        x = r->x;
+        y = r->y;
+        w = r->w;
+        h = r->h;
+        return true;
+    }
+};
 
 // ---------------------------------------------------------------------------
 PyObject *draw_aaline(PyObject *, PyObject *args, PyObject *kw)
@@ -246,35 +317,22 @@ PyObject *draw_aaline(PyObject *, PyObject *args, PyObject *kw)
                                 "blend", nullptr};
     PyObject *surfobj, *colorobj, *start, *end;
     int blend = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &start, &end, &blend))
+    if (!parse_args(args, kw, "O!OOO|i", kws, &surfobj, &colorobj, &start,
+                    &end, &blend) ||
+        !blend_ok(blend))
         return nullptr;
-    if (!blend && PyErr_WarnEx(PyExc_DeprecationWarning, kBlendWarning, 1) == -1)
-        return nullptr;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
-        return nullptr;
     float sx, sy, ex, ey;
-    if (!lm_TwoFloatsFromObj(start, &sx, &sy)) {
-        PyErr_SetString(PyExc_TypeError, "invalid start_pos argument");
+    if (!target(surfobj, colorobj, &surf, &color) ||
+        !line_ends(start, end, &sx, &sy, &ex, &ey, nullptr))
         return nullptr;
-    }
-    if (!lm_TwoFloatsFromObj(end, &ex, &ey)) {
-        PyErr_SetString(PyExc_TypeError, "invalid end_pos argument");
-        return nullptr;
-    }
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    lmdraw::smooth_segment(lmdraw::canvas_of(surf), color, blend != 0, sx, sy,
-                           ex, ey, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, float_fallback(sx), float_fallback(sy));
+    return draw_boxed(surfobj, surf, color, float_fallback(sx),
+                      float_fallback(sy),
+                      [&](const Canvas &c, const Ink &, DrawnBox &box) {
+                          lmdraw::smooth_segment(c, color, blend != 0, sx, sy,
+                                                 ex, ey, box);
+                      });
 }
 
 PyObject *draw_line(PyObject *, PyObject *args, PyObject *kw)
@@ -283,37 +341,23 @@ PyObject *draw_line(PyObject *, PyObject *args, PyObject *kw)
                                 "width", nullptr};
     PyObject *surfobj, *colorobj, *start, *end;
     int width = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &start, &end, &width))
+    if (!parse_args(args, kw, "O!OOO|i", kws, &surfobj, &colorobj, &start,
+                    &end, &width))
         return nullptr;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
-        return nullptr;
     int64_t x1, y1, x2, y2;
     bool finite = true;
-    if (!int_pair(start, &x1, &y1, &finite)) {
-        PyErr_SetString(PyExc_TypeError, "invalid start_pos argument");
+    if (!target(surfobj, colorobj, &surf, &color) ||
+        !line_ends(start, end, &x1, &y1, &x2, &y2, &finite))
         return nullptr;
-    }
-    if (!int_pair(end, &x2, &y2, &finite)) {
-        PyErr_SetString(PyExc_TypeError, "invalid end_pos argument");
-        return nullptr;
-    }
     if (width < 1 || !finite)
         return empty_rect(x1, y1);
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    lmdraw::thick_segment(c, lmdraw::ink_of(c, color), x1, y1, x2, y2, width,
-                          box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, x1, y1);
+    return draw_boxed(surfobj, surf, color, x1, y1,
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          lmdraw::thick_segment(c, k, x1, y1, x2, y2, width,
+                                                box);
+                      });
 }
 
 PyObject *draw_aalines(PyObject *, PyObject *args, PyObject *kw)
@@ -322,38 +366,26 @@ PyObject *draw_aalines(PyObject *, PyObject *args, PyObject *kw)
                                 "blend", nullptr};
     PyObject *surfobj, *colorobj, *points;
     int closed, blend = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OpO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &closed, &points,
-                                     &blend))
+    if (!parse_args(args, kw, "O!OpO|i", kws, &surfobj, &colorobj, &closed,
+                    &points, &blend))
         return nullptr;
     SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
-    if (!blend && PyErr_WarnEx(PyExc_DeprecationWarning, kBlendWarning, 1) == -1)
-        return nullptr;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
-        return nullptr;
     FloatPoints pts;
-    if (!read_float_points(points, "cannot allocate memory to draw aalines",
-                           pts))
+    if (!surf || !blend_ok(blend) || !color_value(colorobj, surf, &color) ||
+        !read_points(points, 2, kTwoOrMore,
+                     "cannot allocate memory to draw aalines", pts))
         return nullptr;
     const float *xs = pts.xs, *ys = pts.ys;
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    for (size_t i = 1; i < pts.n; ++i)
-        lmdraw::smooth_segment(c, color, blend != 0, xs[i - 1], ys[i - 1],
-                               xs[i], ys[i], box);
-    if (closed && pts.n > 2)
-        lmdraw::smooth_segment(c, color, blend != 0, xs[pts.n - 1],
-                               ys[pts.n - 1], xs[0], ys[0], box);
-    int64_t fx = float_fallback(xs[0]), fy = float_fallback(ys[0]);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, fx, fy);
+    return draw_boxed(surfobj, surf, color, float_fallback(xs[0]),
+                      float_fallback(ys[0]),
+                      [&](const Canvas &c, const Ink &, DrawnBox &box) {
+                          pts.each_segment(closed, [&](size_t i, size_t j) {
+                              lmdraw::smooth_segment(c, color, blend != 0,
+                                                     xs[i], ys[i], xs[j],
+                                                     ys[j], box);
+                          });
+                      });
 }
 
 PyObject *draw_lines(PyObject *, PyObject *args, PyObject *kw)
@@ -362,39 +394,26 @@ PyObject *draw_lines(PyObject *, PyObject *args, PyObject *kw)
                                 "width", nullptr};
     PyObject *surfobj, *colorobj, *points;
     int closed, width = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OpO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &closed, &points,
-                                     &width))
+    if (!parse_args(args, kw, "O!OpO|i", kws, &surfobj, &colorobj, &closed,
+                    &points, &width))
         return nullptr;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
-        return nullptr;
     IntPoints pts;
-    if (!read_int_points(points, 2,
-                         "points argument must contain 2 or more points",
-                         "cannot allocate memory to draw lines", pts))
+    if (!target(surfobj, colorobj, &surf, &color) ||
+        !read_points(points, 2, kTwoOrMore,
+                     "cannot allocate memory to draw lines", pts))
         return nullptr;
     const int64_t *xs = pts.xs, *ys = pts.ys;
     if (width < 1 || !pts.finite)
         return empty_rect(xs[0], ys[0]);
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    Ink ink = lmdraw::ink_of(c, color);
-    for (size_t i = 1; i < pts.n; ++i)
-        lmdraw::thick_segment(c, ink, xs[i - 1], ys[i - 1], xs[i], ys[i],
-                              width, box);
-    if (closed && pts.n > 2)
-        lmdraw::thick_segment(c, ink, xs[pts.n - 1], ys[pts.n - 1], xs[0],
-                              ys[0], width, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, xs[0], ys[0]);
+    return draw_boxed(surfobj, surf, color, xs[0], ys[0],
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          pts.each_segment(closed, [&](size_t i, size_t j) {
+                              lmdraw::thick_segment(c, k, xs[i], ys[i], xs[j],
+                                                    ys[j], width, box);
+                          });
+                      });
 }
 
 PyObject *draw_ellipse(PyObject *, PyObject *args, PyObject *kw)
@@ -402,32 +421,22 @@ PyObject *draw_ellipse(PyObject *, PyObject *args, PyObject *kw)
     static const char *kws[] = {"surface", "color", "rect", "width", nullptr};
     PyObject *surfobj, *colorobj, *rectobj;
     int width = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &rectobj, &width))
+    if (!parse_args(args, kw, "O!OO|i", kws, &surfobj, &colorobj, &rectobj,
+                    &width))
         return nullptr;
-    SDL_Rect scratch;
-    SDL_Rect *r = rect_arg(rectobj, &scratch);
-    if (!r)
-        return nullptr;
-    const int64_t x = r->x, y = r->y, w = r->w, h = r->h;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    RectArg a;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
+    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
         return nullptr;
     // A non-positive size has no inside to fill.
-    if (width < 0 || w <= 0 || h <= 0)
-        return empty_rect(x, y);
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    lmdraw::ellipse(c, lmdraw::ink_of(c, color), x, y, w, h, width, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, x, y);
+    if (width < 0 || a.w <= 0 || a.h <= 0)
+        return empty_rect(a.x, a.y);
+    return draw_boxed(surfobj, surf, color, a.x, a.y,
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          lmdraw::ellipse(c, k, a.x, a.y, a.w, a.h, width,
+                                          box);
+                      });
 }
 
 PyObject *draw_arc(PyObject *, PyObject *args, PyObject *kw)
@@ -437,32 +446,21 @@ PyObject *draw_arc(PyObject *, PyObject *args, PyObject *kw)
     PyObject *surfobj, *colorobj, *rectobj;
     double a0, a1;
     int width = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOdd|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &rectobj, &a0, &a1,
-                                     &width))
+    if (!parse_args(args, kw, "O!OOdd|i", kws, &surfobj, &colorobj, &rectobj,
+                    &a0, &a1, &width))
         return nullptr;
-    SDL_Rect scratch;
-    SDL_Rect *r = rect_arg(rectobj, &scratch);
-    if (!r)
-        return nullptr;
-    const int64_t x = r->x, y = r->y, w = r->w, h = r->h;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    RectArg a;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
+    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
         return nullptr;
     if (width < 0)
-        return empty_rect(x, y);
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    lmdraw::arc(c, lmdraw::ink_of(c, color), x, y, w, h, a0, a1, width, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, x, y);
+        return empty_rect(a.x, a.y);
+    return draw_boxed(surfobj, surf, color, a.x, a.y,
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          lmdraw::arc(c, k, a.x, a.y, a.w, a.h, a0, a1, width,
+                                      box);
+                      });
 }
 
 PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
@@ -473,10 +471,8 @@ PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
                                 nullptr};
     PyObject *surfobj, *colorobj, *center, *radiusobj;
     int width = 0, tr = 0, tl = 0, bl = 0, br = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OOO|iiiii",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &center, &radiusobj,
-                                     &width, &tr, &tl, &bl, &br))
+    if (!parse_args(args, kw, "O!OOO|iiiii", kws, &surfobj, &colorobj, &center,
+                    &radiusobj, &width, &tr, &tl, &bl, &br))
         return nullptr;
     int64_t x0, y0, r;
     bool finite = true;
@@ -489,11 +485,9 @@ PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
         PyErr_SetString(PyExc_TypeError, "radius argument must be a number");
         return nullptr;
     }
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
+    if (!target(surfobj, colorobj, &surf, &color))
         return nullptr;
     if (r < 1 || width < 0 || !finite)
         return empty_rect(x0, y0);
@@ -502,18 +496,14 @@ PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
     if (x0 > (int64_t)cl.x + cl.w + r || x0 < (int64_t)cl.x - r ||
         y0 > (int64_t)cl.y + cl.h + r || y0 < (int64_t)cl.y - r)
         return empty_rect(x0, y0);
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    Ink ink = lmdraw::ink_of(c, color);
-    if (tr || tl || bl || br)
-        lmdraw::quarter_rings(c, ink, x0, y0, r, w, tr, tl, bl, br, box);
-    else
-        lmdraw::circle(c, ink, x0, y0, r, w, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, x0, y0);
+    return draw_boxed(surfobj, surf, color, x0, y0,
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          if (tr || tl || bl || br)
+                              lmdraw::quarter_rings(c, k, x0, y0, r, w, tr, tl,
+                                                    bl, br, box);
+                          else
+                              lmdraw::circle(c, k, x0, y0, r, w, box);
+                      });
 }
 
 PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
@@ -521,9 +511,8 @@ PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
     static const char *kws[] = {"surface", "color", "points", "width", nullptr};
     PyObject *surfobj, *colorobj, *points;
     int width = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|i",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &points, &width))
+    if (!parse_args(args, kw, "O!OO|i", kws, &surfobj, &colorobj, &points,
+                    &width))
         return nullptr;
     if (width) {
         lm::Ref largs(Py_BuildValue("(OOiOi)", surfobj, colorobj, 1, points,
@@ -532,16 +521,13 @@ PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
             return nullptr;
         return draw_lines(self, largs.get(), nullptr);
     }
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
-        return nullptr;
     IntPoints pts;
-    if (!read_int_points(points, 3,
-                         "points argument must contain more than 2 points",
-                         "cannot allocate memory to draw polygon", pts))
+    if (!target(surfobj, colorobj, &surf, &color) ||
+        !read_points(points, 3,
+                     "points argument must contain more than 2 points",
+                     "cannot allocate memory to draw polygon", pts))
         return nullptr;
     const int64_t *xs = pts.xs, *ys = pts.ys;
     if (!pts.finite)
@@ -554,15 +540,11 @@ PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
                         "cannot allocate memory to draw polygon");
         return nullptr;
     }
-    if (!lock(surfobj))
-        return nullptr;
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    lmdraw::scanline_polygon(c, lmdraw::ink_of(c, color), xs, ys, pts.n,
-                             scratch.get(), box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, xs[0], ys[0]);
+    return draw_boxed(surfobj, surf, color, xs[0], ys[0],
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          lmdraw::scanline_polygon(c, k, xs, ys, pts.n,
+                                                   scratch.get(), box);
+                      });
 }
 
 PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
@@ -574,22 +556,15 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
                                 "border_bottom_right_radius", nullptr};
     PyObject *surfobj, *colorobj, *rectobj;
     int width = 0, radius = 0, tl = -1, tr = -1, bl = -1, br = -1;
-    if (!PyArg_ParseTupleAndKeywords(args, kw, "O!OO|iiiiii",
-                                     const_cast<char **>(kws), &lmSurface_Type,
-                                     &surfobj, &colorobj, &rectobj, &width,
-                                     &radius, &tl, &tr, &bl, &br))
+    if (!parse_args(args, kw, "O!OO|iiiiii", kws, &surfobj, &colorobj,
+                    &rectobj, &width, &radius, &tl, &tr, &bl, &br))
         return nullptr;
-    SDL_Rect scratch;
-    SDL_Rect *r = rect_arg(rectobj, &scratch);
-    if (!r)
-        return nullptr;
-    int64_t x = r->x, y = r->y, w = r->w, h = r->h;
-    SDL_Surface *surf = drawable(surfobj);
-    if (!surf)
-        return nullptr;
+    RectArg a;
+    SDL_Surface *surf;
     Uint32 color;
-    if (!color_value(colorobj, surf, &color))
+    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
         return nullptr;
+    int64_t x = a.x, y = a.y, w = a.w, h = a.h;
     if (width < 0)
         return empty_rect(x, y);
 
@@ -607,12 +582,11 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
         SDL_Rect clipped = {(int)ax, (int)ay, (int)(bx - ax), (int)(by - ay)};
         if (width > 0 && 2 * (int64_t)width < clipped.w &&
             2 * (int64_t)width < clipped.h) {
-            if (!lock(surfobj))
-                return nullptr;
-            Canvas c = lmdraw::canvas_of(surf);
-            lmdraw::frame_rect(c, lmdraw::ink_of(c, color), x, y, x + w - 1,
-                               y + h - 1, width);
-            if (!unlock(surfobj))
+            if (!paint_locked(surfobj, surf, color,
+                              [&](const Canvas &c, const Ink &k) {
+                                  lmdraw::frame_rect(c, k, x, y, x + w - 1,
+                                                     y + h - 1, width);
+                              }))
                 return nullptr;
         }
         else {
@@ -627,19 +601,16 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
                     return nullptr;
                 }
             }
-            if (!lock(surfobj)) {
-                if (sub)
-                    lmSurface_Unprep(surfobj);
-                return nullptr;
-            }
             // Filled with the span writer rather than SDL_FillRect: SDL's
             // streaming stores bypass the cache, which makes a large fill
             // of a surface that is drawn on every frame several times
             // slower.  The pixels written are the same.
-            Canvas c = lmdraw::canvas_of(surf);
-            lmdraw::fill_rect(c, lmdraw::ink_of(c, color), clipped.x,
-                              clipped.y, clipped.w, clipped.h);
-            bool ok = unlock(surfobj);
+            bool ok = paint_locked(surfobj, surf, color,
+                                   [&](const Canvas &c, const Ink &k) {
+                                       lmdraw::fill_rect(c, k, clipped.x,
+                                                         clipped.y, clipped.w,
+                                                         clipped.h);
+                                   });
             if (sub)
                 lmSurface_Unprep(surfobj);
             if (!ok)
@@ -648,8 +619,6 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
         return lmRect_FromSDL(&clipped);
     }
 
-    if (!lock(surfobj))
-        return nullptr;
     if (w < 0) {
         x += w;
         w = -w;
@@ -658,76 +627,66 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
         y += h;
         h = -h;
     }
-    // The caller's Rect is left normalised.
-    r->x = lm::sat_int((double)x);
-    r->y = lm::sat_int((double)y);
-    r->w = lm::sat_int((double)w);
-    r->h = lm::sat_int((double)h);
     int64_t wd = width;
     // A border wider than half the smaller side fills the rectangle.
     if (wd > w / 2 || wd > h / 2)
         wd = std::min(w / 2, h / 2);
     alignas(16) unsigned char pscratch[8 * 64];
-    DrawnBox box;
-    Canvas c = lmdraw::canvas_of(surf);
-    lmdraw::curved_box(c, lmdraw::ink_of(c, color), x, y, x + w - 1, y + h - 1,
-                       radius, wd, tl, tr, bl, br, pscratch, box);
-    if (!unlock(surfobj))
-        return nullptr;
-    return box_rect(box, x, y);
+    return draw_boxed(surfobj, surf, color, x, y,
+                      [&](const Canvas &c, const Ink &k, DrawnBox &box) {
+                          // The caller's Rect is left normalised (only once
+                          // the surface is locked, so a failure leaves it
+                          // as it was).
+                          a.r->x = lm::sat_int((double)x);
+                          a.r->y = lm::sat_int((double)y);
+                          a.r->w = lm::sat_int((double)w);
+                          a.r->h = lm::sat_int((double)h);
+                          lmdraw::curved_box(c, k, x, y, x + w - 1, y + h - 1,
+                                             radius, wd, tl, tr, bl, br,
+                                             pscratch, box);
+                      });
 }
 
-#define DOC3(a, b, c) a "\n" b "\n" c
+// One entry of the method table: the function and its three-line docstring.
+#define DRAW_METHOD(name, sig, sig_kw, what)                         \
+    {#name, (PyCFunction)(void (*)(void))draw_##name,                \
+     METH_VARARGS | METH_KEYWORDS, sig "\n" sig_kw "\n" what}
 
 PyMethodDef draw_methods[] = {
-    {"aaline", (PyCFunction)(void (*)(void))draw_aaline,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("aaline(surface, color, start_pos, end_pos) -> Rect",
-          "aaline(surface, color, start_pos, end_pos, blend=1) -> Rect",
-          "draw a straight antialiased line")},
-    {"line", (PyCFunction)(void (*)(void))draw_line,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("line(surface, color, start_pos, end_pos) -> Rect",
-          "line(surface, color, start_pos, end_pos, width=1) -> Rect",
-          "draw a straight line")},
-    {"aalines", (PyCFunction)(void (*)(void))draw_aalines,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("aalines(surface, color, closed, points) -> Rect",
-          "aalines(surface, color, closed, points, blend=1) -> Rect",
-          "draw multiple contiguous straight antialiased line segments")},
-    {"lines", (PyCFunction)(void (*)(void))draw_lines,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("lines(surface, color, closed, points) -> Rect",
-          "lines(surface, color, closed, points, width=1) -> Rect",
-          "draw multiple contiguous straight line segments")},
-    {"ellipse", (PyCFunction)(void (*)(void))draw_ellipse,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("ellipse(surface, color, rect) -> Rect",
-          "ellipse(surface, color, rect, width=0) -> Rect", "draw an ellipse")},
-    {"arc", (PyCFunction)(void (*)(void))draw_arc,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("arc(surface, color, rect, start_angle, stop_angle) -> Rect",
-          "arc(surface, color, rect, start_angle, stop_angle, width=1) -> Rect",
-          "draw an elliptical arc")},
-    {"circle", (PyCFunction)(void (*)(void))draw_circle,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("circle(surface, color, center, radius) -> Rect",
-          "circle(surface, color, center, radius, width=0, draw_top_right=None, "
-          "draw_top_left=None, draw_bottom_left=None, draw_bottom_right=None) "
-          "-> Rect",
-          "draw a circle")},
-    {"polygon", (PyCFunction)(void (*)(void))draw_polygon,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("polygon(surface, color, points) -> Rect",
-          "polygon(surface, color, points, width=0) -> Rect",
-          "draw a polygon")},
-    {"rect", (PyCFunction)(void (*)(void))draw_rect,
-     METH_VARARGS | METH_KEYWORDS,
-     DOC3("rect(surface, color, rect) -> Rect",
-          "rect(surface, color, rect, width=0, border_radius=0, "
-          "border_top_left_radius=-1, border_top_right_radius=-1, "
-          "border_bottom_left_radius=-1, border_bottom_right_radius=-1) -> Rect",
-          "draw a rectangle")},
+    DRAW_METHOD(aaline, "aaline(surface, color, start_pos, end_pos) -> Rect",
+                "aaline(surface, color, start_pos, end_pos, blend=1) -> Rect",
+                "draw a straight antialiased line"),
+    DRAW_METHOD(line, "line(surface, color, start_pos, end_pos) -> Rect",
+                "line(surface, color, start_pos, end_pos, width=1) -> Rect",
+                "draw a straight line"),
+    DRAW_METHOD(aalines, "aalines(surface, color, closed, points) -> Rect",
+                "aalines(surface, color, closed, points, blend=1) -> Rect",
+                "draw multiple contiguous straight antialiased line segments"),
+    DRAW_METHOD(lines, "lines(surface, color, closed, points) -> Rect",
+                "lines(surface, color, closed, points, width=1) -> Rect",
+                "draw multiple contiguous straight line segments"),
+    DRAW_METHOD(ellipse, "ellipse(surface, color, rect) -> Rect",
+                "ellipse(surface, color, rect, width=0) -> Rect",
+                "draw an ellipse"),
+    DRAW_METHOD(arc,
+                "arc(surface, color, rect, start_angle, stop_angle) -> Rect",
+                "arc(surface, color, rect, start_angle, stop_angle, width=1) "
+                "-> Rect",
+                "draw an elliptical arc"),
+    DRAW_METHOD(circle, "circle(surface, color, center, radius) -> Rect",
+                "circle(surface, color, center, radius, width=0, "
+                "draw_top_right=None, draw_top_left=None, "
+                "draw_bottom_left=None, draw_bottom_right=None) -> Rect",
+                "draw a circle"),
+    DRAW_METHOD(polygon, "polygon(surface, color, points) -> Rect",
+                "polygon(surface, color, points, width=0) -> Rect",
+                "draw a polygon"),
+    DRAW_METHOD(rect, "rect(surface, color, rect) -> Rect",
+                "rect(surface, color, rect, width=0, border_radius=0, "
+                "border_top_left_radius=-1, border_top_right_radius=-1, "
+                "border_bottom_left_radius=-1, border_bottom_right_radius=-1) "
+                "-> Rect",
+                "draw a rectangle"),
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef draw_module = {PyModuleDef_HEAD_INIT,

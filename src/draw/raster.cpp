@@ -122,6 +122,18 @@ template <> struct Px<4> {
     }
 };
 
+// Orders a and b and clamps them to [lo, hi); false when nothing is left.
+inline bool order_clamp(int64_t &a, int64_t &b, int64_t lo, int64_t hi)
+{
+    if (a > b)
+        std::swap(a, b);
+    if (b < lo || a >= hi)
+        return false;
+    a = std::max(a, lo);
+    b = std::min(b, hi - 1);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Painter: the clipped writers of one call, for one pixel size.  It keeps
 // its own box (a local the compiler can hold in registers) and hands it
@@ -186,24 +198,16 @@ template <int B> struct Painter {
     }
     void span(int64_t xa, int64_t xb, int64_t y)
     {
-        if (xa > xb)
-            std::swap(xa, xb);
-        if (y < cy0 || y >= cy1 || xb < cx0 || xa >= cx1)
+        if (y < cy0 || y >= cy1 || !order_clamp(xa, xb, cx0, cx1))
             return;
-        xa = std::max(xa, cx0);
-        xb = std::min(xb, cx1 - 1);
         Px<B>::run(at(xa, y), (size_t)(xb - xa + 1), k);
         box.add_hspan((int32_t)xa, (int32_t)xb, (int32_t)y);
     }
     // Clipped vertical run in column x, ends in either order.
     void column(int64_t x, int64_t ya, int64_t yb)
     {
-        if (ya > yb)
-            std::swap(ya, yb);
-        if (x < cx0 || x >= cx1 || yb < cy0 || ya >= cy1)
+        if (x < cx0 || x >= cx1 || !order_clamp(ya, yb, cy0, cy1))
             return;
-        ya = std::max(ya, cy0);
-        yb = std::min(yb, cy1 - 1);
         uint8_t *p = at(x, ya);
         for (int64_t y = ya; y <= yb; ++y, p += pitch)
             Px<B>::put(p, k);
@@ -268,8 +272,8 @@ uint64_t muldiv(uint64_t a, uint64_t b, uint64_t c, uint64_t d)
 
 int64_t iabs(int64_t v) { return v < 0 ? -v : v; }
 
-// v rounded half away from zero, saturated.
-int64_t nearest(double v)
+// The rounding `round` of v, saturated to +-4e18 (NaN gives 0).
+template <class Round> int64_t saturating(double v, Round &&round)
 {
     if (!(v == v))
         return 0;
@@ -277,24 +281,44 @@ int64_t nearest(double v)
         return (int64_t)4e18;
     if (v <= -4.0e18)
         return -(int64_t)4e18;
-    return v >= 0 ? (int64_t)(v + 0.5) : (int64_t)(v - 0.5);
+    return round(v);
+}
+
+// v rounded half away from zero, saturated.
+int64_t nearest(double v)
+{
+    return saturating(v, [](double u) {
+        return u >= 0 ? (int64_t)(u + 0.5) : (int64_t)(u - 0.5);
+    });
 }
 
 // Truncation toward zero, saturated (NaN gives 0).
 int64_t trunc64(double v)
 {
-    if (!(v == v))
-        return 0;
-    if (v >= 4.0e18)
-        return (int64_t)4e18;
-    if (v <= -4.0e18)
-        return -(int64_t)4e18;
-    return (int64_t)v;
+    return saturating(v, [](double u) { return (int64_t)u; });
 }
 
 // ---------------------------------------------------------------------------
 // Lines.
 // ---------------------------------------------------------------------------
+
+// The steps j in [0, len] at which start + s * j (s = +-1) lies in
+// [lo, hi); false when there are none.
+bool step_range(int64_t start, int64_t s, int64_t lo, int64_t hi, int64_t len,
+                int64_t &jlo, int64_t &jhi)
+{
+    if (s > 0) {
+        jlo = lo - start;
+        jhi = hi - 1 - start;
+    }
+    else {
+        jlo = start - (hi - 1);
+        jhi = start - lo;
+    }
+    jlo = std::max<int64_t>(jlo, 0);
+    jhi = std::min<int64_t>(jhi, len);
+    return jlo <= jhi;
+}
 
 // One-pixel line.  The stepping is the classic two-test Bresenham (error
 // dx/2 or -dy/2, both tests on the error before the update); its j-th
@@ -318,31 +342,9 @@ void thin_t(P &p, int64_t x1, int64_t y1, int64_t x2, int64_t y2)
     const int64_t Mlo = xmaj ? p.cx0 : p.cy0, Mhi = xmaj ? p.cx1 : p.cy1;
     const int64_t Nlo = xmaj ? p.cy0 : p.cx0, Nhi = xmaj ? p.cy1 : p.cx1;
 
-    int64_t jlo, jhi;
-    if (sM > 0) {
-        jlo = Mlo - M1;
-        jhi = Mhi - 1 - M1;
-    }
-    else {
-        jlo = M1 - (Mhi - 1);
-        jhi = M1 - Mlo;
-    }
-    jlo = std::max<int64_t>(jlo, 0);
-    jhi = std::min<int64_t>(jhi, D);
-    if (jlo > jhi)
-        return;
-    int64_t mlo, mhi;
-    if (sN > 0) {
-        mlo = Nlo - N1;
-        mhi = Nhi - 1 - N1;
-    }
-    else {
-        mlo = N1 - (Nhi - 1);
-        mhi = N1 - Nlo;
-    }
-    mlo = std::max<int64_t>(mlo, 0);
-    mhi = std::min<int64_t>(mhi, d);
-    if (mlo > mhi)
+    int64_t jlo, jhi, mlo, mhi;
+    if (!step_range(M1, sM, Mlo, Mhi, D, jlo, jhi) ||
+        !step_range(N1, sN, Nlo, Nhi, d, mlo, mhi))
         return;
     if (d > 0) {
         if (mlo > 0) {
@@ -412,28 +414,18 @@ void thick_t(P &p, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t w)
     double t0 = 0.0, t1 = 1.0;
     const double fx1 = (double)x1, fx2 = (double)x2;
     const double fy1 = (double)y1, fy2 = (double)y2;
-    if (x1 != x2) {
-        double lo = (double)cx, hi = (double)(cx + cw);
-        if (x1 < x2) {
-            t0 = std::max(t0, (fx1 - lo) / (fx1 - fx2));
-            t1 = std::min(t1, (hi - fx1) / (fx2 - fx1));
-        }
-        else {
-            t0 = std::max(t0, (fx1 - hi) / (fx1 - fx2));
-            t1 = std::min(t1, (lo - fx1) / (fx2 - fx1));
-        }
-    }
-    if (y1 != y2) {
-        double lo = (double)cy, hi = (double)(cy + ch);
-        if (y1 < y2) {
-            t0 = std::max(t0, (fy1 - lo) / (fy1 - fy2));
-            t1 = std::min(t1, (hi - fy1) / (fy2 - fy1));
-        }
-        else {
-            t0 = std::max(t0, (fy1 - hi) / (fy1 - fy2));
-            t1 = std::min(t1, (lo - fy1) / (fy2 - fy1));
-        }
-    }
+    // Narrows [t0, t1] to where one coordinate runs from `lo` to `hi`.
+    auto clip_axis = [&](int64_t a1, int64_t a2, int64_t lo, int64_t hi) {
+        if (a1 == a2)
+            return;
+        if (a1 > a2)
+            std::swap(lo, hi);
+        const double f1 = (double)a1, f2 = (double)a2;
+        t0 = std::max(t0, (f1 - (double)lo) / (f1 - f2));
+        t1 = std::min(t1, ((double)hi - f1) / (f2 - f1));
+    };
+    clip_axis(x1, x2, cx, cx + cw);
+    clip_axis(y1, y2, cy, cy + ch);
     if (t0 > t1)
         return;
     const int64_t xs = x1 + nearest(t0 * (fx2 - fx1));
@@ -717,6 +709,19 @@ struct FastShade4 {
     }
 };
 
+// A coverage write at (major, minor) of a line walked along x, or along y
+// when `steep`.
+template <class P, class S>
+__attribute__((always_inline)) inline void put_along(P &p, const S &s,
+                                                     bool steep, int64_t mj,
+                                                     int64_t mn, float b)
+{
+    if (steep)
+        s.put(p, mn, mj, b);
+    else
+        s.put(p, mj, mn, b);
+}
+
 // The body of an anti-aliased line: for each major coordinate x in
 // [xs, xe), brightness b = 1 - iy + (int)iy one row above (int)iy and, when
 // iy is not whole, 1 - b on row (int)iy; iy advances by the gradient.
@@ -724,13 +729,6 @@ template <class P, class S>
 void smooth_body(P &p, const S &s, bool steep, int64_t xs, int64_t xe,
                  float iy, float gradient)
 {
-    auto put = [&](int64_t px, int64_t py, float b)
-                   __attribute__((always_inline)) {
-        if (steep)
-            s.put(p, py, px, b);
-        else
-            s.put(p, px, py, b);
-    };
     const float ylo = -1073741824.0f, yhi = 1073741824.0f;
     // Blending reads every pixel before writing it; a steep line reaches a
     // new row (a new cache line) at every step, so the rows a few steps
@@ -756,9 +754,9 @@ void smooth_body(P &p, const S &s, bool steep, int64_t xs, int64_t xe,
         int32_t y = (int32_t)cy;
         float fy = (float)y;
         float b = 1.0f - iy + fy;
-        put(x, (int64_t)y - 1, b);
+        put_along(p, s, steep, x, (int64_t)y - 1, b);
         if (fy < iy)
-            put(x, (int64_t)y, 1.0f - b);
+            put_along(p, s, steep, x, (int64_t)y, 1.0f - b);
         iy += gradient;
     }
 }
@@ -893,28 +891,20 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
         to_y += gradient * (right - to_x);
         to_x = right;
     }
-    if (gradient > 0.0f) {
-        if (to_y <= top || from_y >= bottom)
+    {
+        // The same in y, from the end that is lower in y to the higher one.
+        const bool rising = gradient > 0.0f;
+        float &lx = rising ? from_x : to_x, &ly = rising ? from_y : to_y;
+        float &hx = rising ? to_x : from_x, &hy = rising ? to_y : from_y;
+        if (hy <= top || ly >= bottom)
             return;
-        if (from_y < top) {
-            from_x += (top - from_y) / gradient;
-            from_y = top;
+        if (ly < top) {
+            lx += (top - ly) / gradient;
+            ly = top;
         }
-        if (to_y > bottom) {
-            to_x += (bottom - to_y) / gradient;
-            to_y = bottom;
-        }
-    }
-    else {
-        if (from_y <= top || to_y >= bottom)
-            return;
-        if (to_y < top) {
-            to_x += (top - to_y) / gradient;
-            to_y = top;
-        }
-        if (from_y > bottom) {
-            from_x += (bottom - from_y) / gradient;
-            from_y = bottom;
+        if (hy > bottom) {
+            hx += (bottom - hy) / gradient;
+            hy = bottom;
         }
     }
     // Rounding in the adjustments above must not widen the walk.
@@ -925,13 +915,6 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
     to_x = std::min(to_x, right);
     from_y += 1.0f;
     to_y += 1.0f;
-    auto put = [&](int64_t px, int64_t py, float b)
-                   __attribute__((always_inline)) {
-        if (steep)
-            s.put(p, py, px, b);
-        else
-            s.put(p, px, py, b);
-    };
     int64_t xs = ftrunc(from_x);
     float iy = from_y + gradient * ((float)xs - from_x);
     if (to_x > left + 1.0f) {
@@ -939,8 +922,8 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
         int64_t ty = ftrunc(iy);
         float f = iy - (float)ty;
         if ((float)ty < iy)
-            put(xs, ty, f * gap);
-        put(xs, ty - 1, (1.0f - f) * gap);
+            put_along(p, s, steep, xs, ty, f * gap);
+        put_along(p, s, steep, xs, ty - 1, (1.0f - f) * gap);
         iy += gradient;
         xs += 1;
     }
@@ -951,8 +934,8 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
         int64_t ty = ftrunc(ye);
         float f = ye - (float)ty;
         if ((float)ty < ye)
-            put(xe, ty, f * gap);
-        put(xe, ty - 1, (1.0f - f) * gap);
+            put_along(p, s, steep, xe, ty, f * gap);
+        put_along(p, s, steep, xe, ty - 1, (1.0f - f) * gap);
     }
     // The walk stays within a pixel or two of the clip rectangle, so the
     // row fits 32 bits; the clamp only guards against rounding surprises.
@@ -964,7 +947,9 @@ void smooth_t(P &p, const S &s, float from_x, float from_y, float to_x,
 // radius r about (x0, y0) covers columns x0-r .. x0+r-1.
 // ---------------------------------------------------------------------------
 
-template <class P> void disc_t(P &p, int64_t x0, int64_t y0, int64_t r)
+// The midpoint circle of radius r, one octant: emit(x, y, f) at each step.
+template <class Emit>
+__attribute__((always_inline)) inline void octant_walk(int64_t r, Emit &&emit)
 {
     int64_t f = 1 - r, ddF_y = -2 * r, x = 0, y = r;
     while (x < y) {
@@ -975,26 +960,27 @@ template <class P> void disc_t(P &p, int64_t x0, int64_t y0, int64_t r)
         }
         ++x;
         f += 2 * x + 1;
+        emit(x, y, f);
+    }
+}
+
+template <class P> void disc_t(P &p, int64_t x0, int64_t y0, int64_t r)
+{
+    octant_walk(r, [&](int64_t x, int64_t y, int64_t f)
+                       __attribute__((always_inline)) {
         if (f >= 0) {
             p.span(x0 - x, x0 + x - 1, y0 + y - 1);
             p.span(x0 - x, x0 + x - 1, y0 - y);
         }
         p.span(x0 - y, x0 + y - 1, y0 + x - 1);
         p.span(x0 - y, x0 + y - 1, y0 - x);
-    }
+    });
 }
 
 template <class P> void ring_thin_t(P &p, int64_t x0, int64_t y0, int64_t r)
 {
-    int64_t f = 1 - r, ddF_y = -2 * r, x = 0, y = r;
-    while (x < y) {
-        if (f >= 0) {
-            --y;
-            ddF_y += 2;
-            f += ddF_y;
-        }
-        ++x;
-        f += 2 * x + 1;
+    octant_walk(r, [&](int64_t x, int64_t y, int64_t)
+                       __attribute__((always_inline)) {
         p.pixel(x0 + x - 1, y0 + y - 1);
         p.pixel(x0 - x, y0 + y - 1);
         p.pixel(x0 + x - 1, y0 - y);
@@ -1003,24 +989,106 @@ template <class P> void ring_thin_t(P &p, int64_t x0, int64_t y0, int64_t r)
         p.pixel(x0 + y - 1, y0 - x);
         p.pixel(x0 - y, y0 + x - 1);
         p.pixel(x0 - y, y0 - x);
-    }
+    });
 }
+
+// Midpoint ellipse stepping, shared by the ellipses and the inner edge of
+// the wide circle rings: (x, y) walks the quadrant of the ellipse with
+// half-axes a and b from (0, b), a column at a time while the slope is
+// shallow (region 1, while dx < dy), then a row at a time (region 2).
+// `Round` picks the circle's form of the decision values (a == b), which
+// rounds differently from the general one.
+template <bool Round> struct MidStep {
+    int64_t a2, b2;
+    int64_t x, y, dx, dy;
+    double d1, d2 = 0.0;
+
+    MidStep(int64_t a, int64_t b)
+        : a2(a * a), b2(b * b), x(0), y(b), dx(0), dy(2 * a2 * b)
+    {
+        if (Round)
+            d1 = (double)b2 * (1.25 - (double)b);
+        else
+            d1 = (double)b2 - (double)a2 * (double)b + 0.25 * (double)a2;
+    }
+    // a * a; for a circle the same as b * b, which the compiler can then
+    // keep in one register.
+    int64_t A2() const { return Round ? b2 : a2; }
+    bool in_region1() const { return dx < dy; }
+    // Region 1: one column further on the same row.
+    void widen()
+    {
+        ++x;
+        dx += 2 * b2;
+        d1 += (double)(dx + b2);
+    }
+    // Region 1: as far along the current row as it goes.
+    void settle()
+    {
+        while (d1 < 0)
+            widen();
+    }
+    // Region 1: one column and one row on.
+    void next_row1()
+    {
+        ++x;
+        --y;
+        dx += 2 * b2;
+        dy -= 2 * A2();
+        d1 += (double)(dx - dy + b2);
+    }
+    // Region 1: the rest of the row, then one row on.
+    void step1()
+    {
+        settle();
+        next_row1();
+    }
+    void begin2()
+    {
+        double hx = (double)x + 0.5, hy = (double)(y - 1);
+        if (Round)
+            d2 = (double)b2 * (hx * hx + hy * hy - (double)b2);
+        else
+            d2 = (double)b2 * hx * hx + (double)a2 * hy * hy -
+                 (double)a2 * (double)b2;
+    }
+    // Region 2: one row on, and a column when the curve calls for it.
+    void next_row2()
+    {
+        --y;
+        dy -= 2 * A2();
+        if (d2 > 0) {
+            d2 += (double)(A2() - dy);
+        }
+        else {
+            ++x;
+            dx += 2 * b2;
+            d2 += (double)(dx - dy + A2());
+        }
+    }
+    // A region-2 row of an inner ellipse stepped alongside an outer one:
+    // its region-2 value is set up on first use.
+    void step2()
+    {
+        if (d2 == 0)
+            begin2();
+        next_row2();
+    }
+};
 
 template <class P>
 void ring_thick_t(P &p, int64_t x0, int64_t y0, int64_t r, int64_t w)
 {
+    const int64_t ri = r - w + 1;
+    MidStep<true> in(ri, ri);
     int64_t x = 0, y = r;
     const int64_t r2 = r * r;
     int64_t dx = 0, dy = 2 * r2 * y;
     double d1 = (double)r2 * (1.25 - (double)r);
-    const int64_t ri = r - w + 1;
-    int64_t xi = 0, yi = ri;
-    const int64_t ri2 = ri * ri;
-    int64_t dxi = 0, dyi = 2 * ri2 * ri;
-    double d1i = (double)ri2 * (1.25 - (double)ri), d2i = 0.0;
     bool solid = true;
 
-    auto draw = [&]() {
+    auto draw = [&]() __attribute__((always_inline)) {
+        const int64_t xi = in.x;
         if (solid) {
             p.span(x0 - x, x0 + x - 1, y0 - y);
             p.span(x0 - x, x0 + x - 1, y0 + y - 1);
@@ -1031,18 +1099,6 @@ void ring_thick_t(P &p, int64_t x0, int64_t y0, int64_t r, int64_t w)
             p.span(x0 + xi - 1, x0 + x - 1, y0 - y);
             p.span(x0 + xi - 1, x0 + x - 1, y0 + y - 1);
         }
-    };
-    auto inner_step1 = [&]() {
-        while (d1i < 0) {
-            ++xi;
-            dxi += 2 * ri2;
-            d1i += (double)(dxi + ri2);
-        }
-        ++xi;
-        --yi;
-        dxi += 2 * ri2;
-        dyi -= 2 * ri2;
-        d1i += (double)(dxi - dyi + ri2);
     };
     while (dx < dy) {
         while (d1 < 0) {
@@ -1059,7 +1115,7 @@ void ring_thick_t(P &p, int64_t x0, int64_t y0, int64_t r, int64_t w)
         if (solid && y < ri)
             solid = false;
         if (!solid)
-            inner_step1();
+            in.step1();
     }
     if (y < 0)
         return;
@@ -1079,25 +1135,10 @@ void ring_thick_t(P &p, int64_t x0, int64_t y0, int64_t r, int64_t w)
         }
         if (!solid || y < ri) {
             solid = false;
-            if (dxi < dyi) {
-                inner_step1();
-            }
-            else {
-                if (d2i == 0) {
-                    double ax = (double)xi + 0.5, ay = (double)(yi - 1);
-                    d2i = (double)ri2 * (ax * ax + ay * ay - (double)ri2);
-                }
-                --yi;
-                dyi -= 2 * ri2;
-                if (d2i > 0) {
-                    d2i += (double)(ri2 - dyi);
-                }
-                else {
-                    ++xi;
-                    dxi += 2 * ri2;
-                    d2i += (double)(dxi - dyi + ri2);
-                }
-            }
+            if (in.in_region1())
+                in.step1();
+            else
+                in.step2();
         }
     }
 }
@@ -1283,6 +1324,35 @@ void quarter_t(P &p, int64_t x0, int64_t y0, int64_t r, int64_t t, int ftr,
 // Ellipses.
 // ---------------------------------------------------------------------------
 
+// Both ellipse kernels walk the outer ellipse (half-axes a, b) alike:
+// emit(x, y) once per row, with the widest x of that row (a row's spans
+// only grow while y holds), then row1(y) after each row step of region 1
+// and row2(y) after each of region 2, y being the new row.
+template <class Emit, class Row1, class Row2>
+__attribute__((always_inline)) inline void
+oval_walk(int64_t a, int64_t b, Emit &&emit, Row1 &&row1, Row2 &&row2)
+{
+    MidStep<false> o(a, b);
+    while (o.in_region1()) {
+        if (o.d1 < 0) {
+            o.widen();
+            if (!o.in_region1())
+                emit(o.x - 1, o.y);
+        }
+        else {
+            emit(o.x, o.y);
+            o.next_row1();
+            row1(o.y);
+        }
+    }
+    o.begin2();
+    while (o.y >= 0) {
+        emit(o.x, o.y);
+        o.next_row2();
+        row2(o.y);
+    }
+}
+
 template <class P>
 void oval_fill_t(P &p, int64_t x, int64_t y, int64_t w, int64_t h)
 {
@@ -1296,55 +1366,13 @@ void oval_fill_t(P &p, int64_t x, int64_t y, int64_t w, int64_t h)
     }
     const int64_t x0 = x + w / 2, y0 = y + h / 2;
     const int64_t ox = (w + 1) % 2, oy = (h + 1) % 2;
-    const int64_t a = w / 2, b = h / 2;
-    const int64_t a2 = a * a, b2 = b * b;
-    int64_t px = 0, py = b;
-    auto pair = [&]() {
-        p.span(x0 - px, x0 + px - ox, y0 - py);
-        p.span(x0 - px, x0 + px - ox, y0 + py - oy);
-    };
-    double d1 = (double)b2 - (double)a2 * (double)b + 0.25 * (double)a2;
-    int64_t dx = 0, dy = 2 * a2 * b;
-    while (dx < dy) {
-        // A row's spans only grow while py holds, so only the widest one
-        // of each row is written.
-        if (d1 < 0) {
-            ++px;
-            dx += 2 * b2;
-            d1 += (double)(dx + b2);
-            if (!(dx < dy)) {
-                --px;
-                pair();
-                ++px;
-            }
-        }
-        else {
-            pair();
-            ++px;
-            --py;
-            dx += 2 * b2;
-            dy -= 2 * a2;
-            d1 += (double)(dx - dy + b2);
-        }
-    }
-    double hx = (double)px + 0.5, hy = (double)(py - 1);
-    double d2 = (double)b2 * hx * hx + (double)a2 * hy * hy -
-                (double)a2 * (double)b2;
-    while (py >= 0) {
-        pair();
-        if (d2 > 0) {
-            --py;
-            dy -= 2 * a2;
-            d2 += (double)(a2 - dy);
-        }
-        else {
-            --py;
-            ++px;
-            dx += 2 * b2;
-            dy -= 2 * a2;
-            d2 += (double)(dx - dy + a2);
-        }
-    }
+    oval_walk(
+        w / 2, h / 2,
+        [&](int64_t px, int64_t py) __attribute__((always_inline)) {
+            p.span(x0 - px, x0 + px - ox, y0 - py);
+            p.span(x0 - px, x0 + px - ox, y0 + py - oy);
+        },
+        [](int64_t) {}, [](int64_t) {});
 }
 
 template <class P>
@@ -1353,17 +1381,12 @@ void oval_ring_t(P &p, int64_t x, int64_t y, int64_t w, int64_t h, int64_t t)
     const int64_t x0 = x + w / 2, y0 = y + h / 2;
     const int64_t ox = (w + 1) % 2, oy = (h + 1) % 2;
     const int64_t a = w / 2, b = h / 2;
-    const int64_t a2 = a * a, b2 = b * b;
-    const int64_t ai = a - t, bi = b - t;
-    const int64_t ai2 = ai * ai, bi2 = bi * bi;
-    int64_t xi = 0, yi = bi;
-    double d1i = (double)bi2 - (double)ai2 * (double)bi + 0.25 * (double)ai2;
-    int64_t dxi = 0, dyi = 2 * ai2 * bi;
-    double d2i = 0;
+    const int64_t bi = b - t;
+    MidStep<false> in(a - t, bi);
     bool solid = true;
-    int64_t px = 0, py = b;
 
-    auto draw = [&]() {
+    auto draw = [&](int64_t px, int64_t py) __attribute__((always_inline)) {
+        const int64_t xi = in.x;
         if (solid) {
             p.span(x0 - px, x0 + px - ox, y0 - py);
             p.span(x0 - px, x0 + px - ox, y0 + py - oy);
@@ -1375,92 +1398,24 @@ void oval_ring_t(P &p, int64_t x, int64_t y, int64_t w, int64_t h, int64_t t)
             p.span(x0 + px - ox, x0 + xi - ox, y0 + py - oy);
         }
     };
-    auto stepA = [&]() {
-        while (d1i < 0) {
-            ++xi;
-            dxi += 2 * bi2;
-            d1i += (double)(dxi + bi2);
-        }
-        ++xi;
-        --yi;
-        dxi += 2 * bi2;
-        dyi -= 2 * ai2;
-        d1i += (double)(dxi - dyi + bi2);
-    };
-    auto stepB = [&]() {
-        if (yi < 0)
-            return;
-        int64_t before = yi;
-        --yi;
-        if (d2i == 0) {
-            double hx = (double)xi + 0.5, hy = (double)(before - 1);
-            d2i = (double)bi2 * hx * hx + (double)ai2 * hy * hy -
-                  (double)ai2 * (double)bi2;
-        }
-        dyi -= 2 * ai2;
-        if (d2i > 0) {
-            d2i += (double)(ai2 - dyi);
-        }
-        else {
-            dxi += 2 * bi2;
-            ++xi;
-            d2i += (double)(dxi - dyi + ai2);
+    // The inner ellipse moves once the outer one is below its top row.
+    auto row1 = [&](int64_t py) {
+        if (!solid || py < bi) {
+            solid = false;
+            if (in.in_region1())
+                in.step1();
         }
     };
-    double d1 = (double)b2 - (double)a2 * (double)b + 0.25 * (double)a2;
-    int64_t dx = 0, dy = 2 * a2 * b;
-    while (dx < dy) {
-        if (d1 < 0) {
-            // py, xi and solid stay: this row's spans only grow, so only
-            // the widest (the last before py moves) is written.
-            ++px;
-            dx += 2 * b2;
-            d1 += (double)(dx + b2);
-            if (!(dx < dy)) {
-                --px;
-                draw();
-                ++px;
-            }
-        }
-        else {
-            draw();
-            ++px;
-            --py;
-            dx += 2 * b2;
-            dy -= 2 * a2;
-            d1 += (double)(dx - dy + b2);
-            if (!solid || py < bi) {
-                solid = false;
-                if (dxi < dyi)
-                    stepA();
-            }
-        }
-    }
-    double hx = (double)px + 0.5, hy = (double)(py - 1);
-    double d2 = (double)b2 * hx * hx + (double)a2 * hy * hy -
-                (double)a2 * (double)b2;
-    while (py >= 0) {
-        draw();
-        if (d2 > 0) {
-            --py;
-            dy -= 2 * a2;
-            d2 += (double)(a2 - dy);
-        }
-        else {
-            --py;
-            ++px;
-            dx += 2 * b2;
-            dy -= 2 * a2;
-            d2 += (double)(dx - dy + a2);
-        }
+    auto row2 = [&](int64_t py) {
         if (py < bi || !solid) {
             solid = false;
-            if (dxi < dyi)
-                stepA();
-            else
-                stepB();
+            if (in.in_region1())
+                in.step1();
+            else if (in.y >= 0)
+                in.step2();
         }
-    }
+    };
+    oval_walk(a, b, draw, row1, row2);
 }
 
 // ---------------------------------------------------------------------------
