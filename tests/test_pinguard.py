@@ -14,29 +14,7 @@ import pytest
 import lumora
 import lumora.pinguard
 from lumora import Surface
-
-
-class SDL_Surface(ctypes.Structure):
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int),
-                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p),
-                ("userdata", ctypes.c_void_p), ("locked", ctypes.c_int)]
-
-
-_HEAD = 2 * ctypes.sizeof(ctypes.c_void_p)
-
-
-def sdl(obj):
-    ptr = ctypes.c_void_p.from_address(id(obj) + _HEAD).value
-    return SDL_Surface.from_address(ptr)
-
-
-def _slots(module, name, n):
-    get = ctypes.pythonapi.PyCapsule_GetPointer
-    get.restype = ctypes.c_void_p
-    get.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    p = get(module._LUMORA_C_API, ("lumora.%s._LUMORA_C_API" % name).encode())
-    return (ctypes.c_void_p * n).from_address(p)
+from _surfmem import _slots, sdl
 
 
 _pg = _slots(lumora.pinguard, "pinguard", 8)
