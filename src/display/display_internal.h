@@ -55,12 +55,6 @@ static inline PyObject *lmd_raise(const char *msg)
     return nullptr;
 }
 
-#define LMD_VIDEO_OR_RAISE()                                   \
-    do {                                                       \
-        if (!SDL_WasInit(SDL_INIT_VIDEO))                      \
-            return lmd_raise("video system not initialized");  \
-    } while (0)
-
 #define LMD_WINDOW_OR_RAISE(win)                 \
     SDL_Window *win = lm_GetDefaultWindow();     \
     if (!win)                                    \

@@ -119,7 +119,7 @@ int lmd_sync_window_surface(SDL_Window *win)
 
 PyObject *present_window(void)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     SDL_Window *win = lm_GetDefaultWindow();
     if (!win)
         return lmd_raise("Display mode not set");
@@ -541,7 +541,7 @@ static PyObject *display_get_surface(PyObject *, PyObject *)
 
 static PyObject *display_update(PyObject *, PyObject *args)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     SDL_Window *win = lm_GetDefaultWindow();
     if (!win)
         return lmd_raise("Display mode not set");
@@ -653,7 +653,7 @@ static PyObject *display_resize_event(PyObject *, PyObject *event)
     int w, h;
     if (int_attr(event, "w", &w) < 0 || int_attr(event, "h", &h) < 0)
         return nullptr;
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     LMD_WINDOW_OR_RAISE(win);
     if (SDL_GetWindowFlags(win) & SDL_WINDOW_FULLSCREEN_DESKTOP)
         return PyLong_FromLong(-1);

@@ -187,7 +187,7 @@ static PyObject *display_get_active(PyObject *, PyObject *)
 
 static PyObject *display_get_driver(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     const char *name = SDL_GetCurrentVideoDriver();
     if (!name)
         Py_RETURN_NONE;
@@ -211,7 +211,7 @@ static int set_word_capsule(PyObject *dict, const char *key, void *word)
 
 static PyObject *display_get_wm_info(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     lm::Ref dict(PyDict_New());
     if (!dict)
         return nullptr;
@@ -337,7 +337,7 @@ static void copy_format(SDL_PixelFormat *dst, const SDL_PixelFormat *src)
 
 static PyObject *display_Info(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     VidInfoRecord rec;
     memset(&rec, 0, sizeof rec);
     rec.caps = 2;
@@ -386,7 +386,7 @@ static PyObject *display_get_num_displays(PyObject *, PyObject *)
 
 static PyObject *display_get_desktop_sizes(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     int n = SDL_GetNumVideoDisplays();
     if (n < 0)
         return lm_RaiseSDLError();
@@ -416,7 +416,7 @@ static int check_display_index(int display)
 
 static PyObject *display_list_modes(PyObject *, PyObject *args, PyObject *kw)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"depth", "flags", "display", nullptr};
     unsigned char bdepth = 0;
     Uint32 flags = LMD_FULLSCREEN;
@@ -461,7 +461,7 @@ static PyObject *display_list_modes(PyObject *, PyObject *args, PyObject *kw)
 
 static PyObject *display_mode_ok(PyObject *, PyObject *args, PyObject *kw)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"size", "flags", "depth", "display", nullptr};
     int w, h, depth = 0, display = 0;
     Uint32 flags = 0;

@@ -106,7 +106,7 @@ static PyObject *display_set_icon(PyObject *, PyObject *arg)
 
 static PyObject *display_iconify(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     LMD_WINDOW_OR_RAISE(win);
     SDL_MinimizeWindow(win);
     Py_RETURN_TRUE;
@@ -114,14 +114,14 @@ static PyObject *display_iconify(PyObject *, PyObject *)
 
 static PyObject *display_is_fullscreen(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     LMD_WINDOW_OR_RAISE(win);
     return PyBool_FromLong((SDL_GetWindowFlags(win) & SDL_WINDOW_FULLSCREEN) != 0);
 }
 
 static PyObject *display_get_renderer_info(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     if (!g_scaled_renderer)
         Py_RETURN_NONE;
     SDL_RendererInfo info;
@@ -194,7 +194,7 @@ static SDL_Window *replace_window(int d, int w, int h, Uint32 flags, bool fullsc
 
 static PyObject *display_toggle_fullscreen(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     LMD_WINDOW_OR_RAISE(win);
     DisplayModuleState *st = &g_state;
     Uint32 flags = SDL_GetWindowFlags(win);
@@ -392,7 +392,7 @@ static PyObject *display_set_gamma(PyObject *, PyObject *args)
         return nullptr;
     if (PyTuple_GET_SIZE(args) == 1)
         g = b = r;
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     // SDL leaves the ramp unwritten for a negative gamma and computes
     // garbage for NaN.
     for (float v : {r, g, b}) {
@@ -458,9 +458,9 @@ static PyObject *display_set_gamma_ramp(PyObject *, PyObject *args)
         free(table);
         return nullptr;
     }
-    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+    if (!lm_VideoInitOrRaise()) {
         free(table);
-        return lmd_raise("video system not initialized");
+        return nullptr;
     }
     return store_gamma(table);
 }
@@ -470,7 +470,7 @@ static PyObject *display_set_gamma_ramp(PyObject *, PyObject *args)
 // ---------------------------------------------------------------------------
 static PyObject *display_set_palette(PyObject *, PyObject *args, PyObject *kw)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"palette", nullptr};
     PyObject *pal = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kw, "|O", (char **)kwids, &pal))
@@ -527,7 +527,7 @@ static PyObject *display_set_palette(PyObject *, PyObject *args, PyObject *kw)
 
 static PyObject *display_get_allow_screensaver(PyObject *, PyObject *)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     return PyBool_FromLong(SDL_IsScreenSaverEnabled() == SDL_TRUE);
 }
 
@@ -537,7 +537,7 @@ static PyObject *display_set_allow_screensaver(PyObject *, PyObject *args, PyObj
     int value = 1;
     if (!PyArg_ParseTupleAndKeywords(args, kw, "|p", (char **)kwids, &value))
         return nullptr;
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     if (value)
         SDL_EnableScreenSaver();
     else
@@ -547,7 +547,7 @@ static PyObject *display_set_allow_screensaver(PyObject *, PyObject *args, PyObj
 
 static PyObject *display_gl_get_attribute(PyObject *, PyObject *args, PyObject *kw)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"flag", nullptr};
     int flag;
     if (!PyArg_ParseTupleAndKeywords(args, kw, "i", (char **)kwids, &flag))
@@ -560,7 +560,7 @@ static PyObject *display_gl_get_attribute(PyObject *, PyObject *args, PyObject *
 
 static PyObject *display_gl_set_attribute(PyObject *, PyObject *args, PyObject *kw)
 {
-    LMD_VIDEO_OR_RAISE();
+    LM_VIDEO_OR_RAISE();
     static const char *kwids[] = {"flag", "value", nullptr};
     int flag, value;
     if (!PyArg_ParseTupleAndKeywords(args, kw, "ii", (char **)kwids, &flag, &value))

@@ -18,14 +18,6 @@ int g_custom_counter = LM_FIRST_CUSTOM;
 
 constexpr int kChunk = 128;
 
-bool video_ok()
-{
-    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
-        PyErr_SetString(lmExc_SDLError, "video system not initialized");
-        return false;
-    }
-    return true;
-}
 
 // Type arguments: an int or a sequence of ints, each 0..0xFFFE.
 struct TypeList {
@@ -257,7 +249,7 @@ PyObject *finish_wait(int r, const SDL_Event *e)
 // ---------------------------------------------------------------------------
 PyObject *ev_pump(PyObject *, PyObject *)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     pump_and_filter(true);
     Py_RETURN_NONE;
@@ -271,7 +263,7 @@ PyObject *ev_get(PyObject *, PyObject *args, PyObject *kwargs)
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OpO", (char **)kwlist, &types,
                                      &pump, &exclude))
         return nullptr;
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     if (types != Py_None && exclude != Py_None) {
         PyErr_SetString(lmExc_SDLError,
@@ -308,7 +300,7 @@ PyObject *ev_get(PyObject *, PyObject *args, PyObject *kwargs)
 
 PyObject *ev_poll(PyObject *, PyObject *)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     SDL_Event e;
     return finish_wait(wait_loop(0, &e, false), &e);
@@ -317,7 +309,7 @@ PyObject *ev_poll(PyObject *, PyObject *)
 PyObject *ev_wait(PyObject *, PyObject *args, PyObject *kwargs)
 {
     static const char *kwlist[] = {"timeout", nullptr};
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     int timeout = 0;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|i", (char **)kwlist, &timeout))
@@ -335,7 +327,7 @@ PyObject *ev_peek(PyObject *, PyObject *args, PyObject *kwargs)
     int pump = 1;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|Op", (char **)kwlist, &types, &pump))
         return nullptr;
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     TypeList tl;
     if (types != Py_None && parse_types(types, &tl) < 0)
@@ -371,7 +363,7 @@ PyObject *ev_clear(PyObject *, PyObject *args, PyObject *kwargs)
     int pump = 1;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|Op", (char **)kwlist, &types, &pump))
         return nullptr;
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     TypeList tl;
     if (types != Py_None && parse_types(types, &tl) < 0)
@@ -392,7 +384,7 @@ PyObject *ev_clear(PyObject *, PyObject *args, PyObject *kwargs)
 
 PyObject *ev_post(PyObject *, PyObject *obj)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     if (!PyObject_TypeCheck(obj, &lmEvent_Type)) {
         PyErr_SetString(PyExc_TypeError, "argument must be an Event object");
@@ -425,7 +417,7 @@ void reenable_filter_types()
 
 PyObject *ev_set_allowed(PyObject *, PyObject *obj)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     if (obj == Py_None) {
         for (Uint32 t = 0; t <= (Uint32)LM_TYPE_MAX; ++t)
@@ -452,7 +444,7 @@ void block_type(Uint32 t)
 
 PyObject *ev_set_blocked(PyObject *, PyObject *obj)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     if (obj == Py_None) {
         drain(LM_PROXY_FIRST, LM_TYPE_MAX);
@@ -471,7 +463,7 @@ PyObject *ev_set_blocked(PyObject *, PyObject *obj)
 
 PyObject *ev_get_blocked(PyObject *, PyObject *obj)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     TypeList tl;
     if (parse_types(obj, &tl) < 0)
@@ -488,7 +480,7 @@ PyObject *ev_set_grab(PyObject *, PyObject *obj)
     int on = PyObject_IsTrue(obj);
     if (on < 0)
         return nullptr;
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     SDL_Window *win = lm_GetDefaultWindow();
     if (!win)
@@ -505,7 +497,7 @@ PyObject *ev_set_grab(PyObject *, PyObject *obj)
 
 PyObject *ev_get_grab(PyObject *, PyObject *)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     SDL_Window *win = lm_GetDefaultWindow();
     return PyBool_FromLong(win ? SDL_GetWindowGrab(win) : 0);
@@ -516,7 +508,7 @@ PyObject *ev_set_keyboard_grab(PyObject *, PyObject *obj)
     int on = PyObject_IsTrue(obj);
     if (on < 0)
         return nullptr;
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     SDL_Window *win = lm_GetDefaultWindow();
     if (win)
@@ -526,7 +518,7 @@ PyObject *ev_set_keyboard_grab(PyObject *, PyObject *obj)
 
 PyObject *ev_get_keyboard_grab(PyObject *, PyObject *)
 {
-    if (!video_ok())
+    if (!lm_VideoInitOrRaise())
         return nullptr;
     SDL_Window *win = lm_GetDefaultWindow();
     return PyBool_FromLong(win ? SDL_GetWindowKeyboardGrab(win) : 0);
