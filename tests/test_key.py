@@ -86,6 +86,7 @@ def test_wrapper_indexes_by_key_code(video):
     assert w[lumora.KSCAN_A] is False      # 4 is no key code: entry 0
     assert tuple.__getitem__(w, lumora.KSCAN_A) is True
     assert w[2 ** 40] is False             # unmappable codes read entry 0
+    assert w[2 ** 70] is False and w[-2 ** 70] is False
     with pytest.raises(TypeError):
         w[1:3]
     short = key.ScancodeWrapper((False,) * 5)

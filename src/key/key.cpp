@@ -9,9 +9,14 @@ static PyTypeObject ScancodeWrapper_Type = {};
 
 static PyObject *scw_subscript(PyObject *self, PyObject *item)
 {
-    long key = PyLong_AsLong(item);
+    // Read in 64 bits so that a huge code means "unknown key" alike on 32-
+    // and 64-bit builds instead of overflowing only on the former.
+    int overflow = 0;
+    long long key = PyLong_AsLongLongAndOverflow(item, &overflow);
     if (key == -1 && PyErr_Occurred())
         return nullptr;
+    if (overflow)
+        key = (long long)INT32_MAX + 1;
     // A code SDL cannot represent maps like any unknown key: scancode 0.
     SDL_Scancode sc = SDL_SCANCODE_UNKNOWN;
     if (key >= INT32_MIN && key <= INT32_MAX)
