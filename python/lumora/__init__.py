@@ -23,7 +23,9 @@ from lumora.constants import *  # noqa: E402,F401,F403
 _SUBMODULES = (
     "base", "constants", "rect", "color", "colordict", "pinguard",
     "surface", "event", "time", "display", "key", "mouse", "draw",
-    "streamwrap", "image", "richload", "font", "pkgdata",
+    "streamwrap", "image", "richload", "font", "pkgdata", "joystick",
+    "touch", "transform", "mask", "tunestream", "mixer", "viewshim",
+    "texelgrid", "rasterport", "shapekit", "scrap",
 )
 
 for _name in _SUBMODULES:
