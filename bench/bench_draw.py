@@ -11,12 +11,8 @@ the same size, and prints the best-of-N time per call and the ratio
 lumora / Pillow (below 1 means lumora is faster).  Times are processor time
 of this process, which a busy machine disturbs less than wall time.  Pillow
 has no anti-aliased line, so the anti-aliased lines are set against its
-plain line of the same ends.  When the system's SDL2_gfx library is
-installed, its primitives (on a software renderer, flushed after each call)
-are timed through ctypes as a third column.
+plain line of the same ends.
 """
-import ctypes
-import ctypes.util
 import math
 import os
 import sys
@@ -70,81 +66,6 @@ def star(n, r_out, r_in):
     return pts
 
 
-def gfx_library():
-    for name in ("SDL2_gfx-1.0", "SDL2_gfx"):
-        path = ctypes.util.find_library(name)
-        if path:
-            try:
-                return ctypes.CDLL(path)
-            except OSError:
-                pass
-    return None
-
-
-class Gfx:
-    """SDL2_gfx primitives on a software renderer over a same-size 32-bit
-    SDL surface; every call is flushed so that its pixels are written."""
-
-    def __init__(self, lib):
-        sdl = ctypes.CDLL(ctypes.util.find_library("SDL2")
-                          or "libSDL2-2.0.so.0")
-        vp, i16, u8 = ctypes.c_void_p, ctypes.c_int16, ctypes.c_uint8
-        sdl.SDL_CreateRGBSurfaceWithFormat.restype = vp
-        sdl.SDL_CreateRGBSurfaceWithFormat.argtypes = [
-            ctypes.c_uint32, ctypes.c_int, ctypes.c_int, ctypes.c_int,
-            ctypes.c_uint32]
-        sdl.SDL_CreateSoftwareRenderer.restype = vp
-        sdl.SDL_CreateSoftwareRenderer.argtypes = [vp]
-        sdl.SDL_RenderFlush.argtypes = [vp]
-        self.surf = sdl.SDL_CreateRGBSurfaceWithFormat(0, W, H, 32,
-                                                       0x16362004)
-        self.ren = sdl.SDL_CreateSoftwareRenderer(self.surf)
-        if not self.surf or not self.ren:
-            raise OSError("no software renderer")
-        self.flush = sdl.SDL_RenderFlush
-        rgba = [u8] * 4
-        sig = {
-            "filledCircleRGBA": [i16] * 3, "circleRGBA": [i16] * 3,
-            "filledEllipseRGBA": [i16] * 4, "ellipseRGBA": [i16] * 4,
-            "lineRGBA": [i16] * 4, "aalineRGBA": [i16] * 4,
-            "thickLineRGBA": [i16] * 4 + [u8],
-            "boxRGBA": [i16] * 4, "rectangleRGBA": [i16] * 4,
-            "roundedBoxRGBA": [i16] * 5, "roundedRectangleRGBA": [i16] * 5,
-            "filledPolygonRGBA": [ctypes.POINTER(i16)] * 2 + [ctypes.c_int],
-            "polygonRGBA": [ctypes.POINTER(i16)] * 2 + [ctypes.c_int],
-        }
-        for name, args in sig.items():
-            fn = getattr(lib, name)
-            fn.argtypes = [vp] + args + rgba
-            setattr(self, name, fn)
-
-    def call(self, name, *args):
-        fn = getattr(self, name)
-        ren, flush = self.ren, self.flush
-
-        def run():
-            fn(ren, *args, *COLOR)
-            flush(ren)
-        return run
-
-    def points(self, pts):
-        n = len(pts)
-        xs = (ctypes.c_int16 * n)(*[p[0] for p in pts])
-        ys = (ctypes.c_int16 * n)(*[p[1] for p in pts])
-        return xs, ys, n
-
-    def segments(self, name, pts):
-        fn = getattr(self, name)
-        ren, flush = self.ren, self.flush
-        segs = list(zip(pts, pts[1:]))
-
-        def run():
-            for a, b in segs:
-                fn(ren, a[0], a[1], b[0], b[1], *COLOR)
-            flush(ren)
-        return run
-
-
 def main():
     surf = lumora.Surface((W, H), 0, 32)
     img = Image.new("RGBA", (W, H))
@@ -154,39 +75,6 @@ def main():
     pbox = lambda b: (b[0], b[1], b[0] + b[2] - 1, b[1] + b[3] - 1)  # noqa
     poly = star(9, 500, 200)
     rbox = (200, 150, 1500, 800)
-
-    gfx = None
-    lib = gfx_library()
-    if lib:
-        try:
-            gfx = Gfx(lib)
-        except OSError:
-            gfx = None
-    corners = lambda b: (b[0], b[1], b[0] + b[2] - 1, b[1] + b[3] - 1)  # noqa
-    g = {}
-    if gfx:
-        ex, ey = ebox[2] // 2, ebox[3] // 2
-        g = {
-            "filled circle r=400": gfx.call("filledCircleRGBA", CX, CY, 400),
-            "circle outline w=1": gfx.call("circleRGBA", CX, CY, 400),
-            "filled ellipse 1200x700": gfx.call("filledEllipseRGBA", CX, CY,
-                                                ex, ey),
-            "ellipse outline w=1": gfx.call("ellipseRGBA", CX, CY, ex, ey),
-            "filled polygon (18-point star)": gfx.call(
-                "filledPolygonRGBA", *gfx.points(poly)),
-            "polygon outline w=1": gfx.call("polygonRGBA", *gfx.points(poly)),
-            "thick line w=15": gfx.call("thickLineRGBA", 100, 100, 1800, 950,
-                                        15),
-            "thick line w=15 steep": gfx.call("thickLineRGBA", 300, 20, 700,
-                                              1060, 15),
-            "aaline (vs plain line)": gfx.call("aalineRGBA", 100, 100, 1800,
-                                               950),
-            "aalines 50 segments": gfx.segments("aalineRGBA", zigzag),
-            "filled rect 1500x800": gfx.call("boxRGBA", *corners(rbox)),
-            "rect outline w=5": None,
-            "rounded rect r=60 filled": gfx.call("roundedBoxRGBA",
-                                                 *corners(rbox), 60),
-        }
 
     cases = [
         ("filled circle r=400", True,
@@ -240,11 +128,7 @@ def main():
                                        width=5)),
     ]
 
-    if gfx:
-        print("SDL2_gfx found: timed as a third column (software renderer)")
     head = "%-32s %12s %12s %8s" % ("case", "lumora", "Pillow", "ratio")
-    if gfx:
-        head += " %12s %8s" % ("SDL2_gfx", "ratio")
     print(head)
     worst = {}
     only = [a.lower() for a in sys.argv[1:]]
@@ -257,11 +141,6 @@ def main():
         worst[filled] = max(worst.get(filled, 0.0), ratio)
         line = "%-32s %10.1fus %10.1fus %8.2f" % (name, t_ours * 1e6,
                                                   t_pil * 1e6, ratio)
-        if g.get(name):
-            t_gfx = best(g[name])
-            line += " %10.1fus %8.2f" % (t_gfx * 1e6, t_ours / t_gfx)
-        elif gfx:
-            line += " %12s %8s" % ("-", "-")
         print(line)
     if True in worst:
         print("worst ratio, filled shapes: %.2f (goal 0.5)" % worst[True])

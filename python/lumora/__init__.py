@@ -22,8 +22,8 @@ from lumora.constants import *  # noqa: E402,F401,F403
 # Submodules exposed as attributes when they import, in dependency order.
 _SUBMODULES = (
     "base", "constants", "rect", "color", "colordict", "pinguard",
-    "surface", "event", "time", "display", "key", "mouse", "draw",
-    "streamwrap", "image", "richload", "font", "pkgdata", "joystick",
+    "surface", "event", "time", "display", "key", "mouse", "cursors",
+    "draw", "streamwrap", "image", "richload", "font", "pkgdata", "joystick",
     "touch", "transform", "mask", "tunestream", "mixer", "viewshim",
     "texelgrid", "rasterport", "shapekit", "scrap",
 )
@@ -42,3 +42,9 @@ if "event" in globals():
     Event = event.Event  # noqa: F821
 if "font" in globals():
     Font = font.Font  # noqa: F821
+if "cursors" in globals():
+    # The public cursor API is Python over the mouse module's internals.
+    mouse.set_cursor = cursors.set_cursor  # noqa: F821
+    mouse.get_cursor = cursors.get_cursor  # noqa: F821
+    mouse.Cursor = cursors.Cursor  # noqa: F821
+    Cursor = cursors.Cursor  # noqa: F821
