@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD ?= build/dev
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: setup install demo test dev asan bench clean
+.PHONY: setup install demo test dev asan bench docs clean
 
 setup:
 	PYTHON=$(PYTHON) scripts/setup.sh
@@ -33,6 +33,14 @@ asan: setup
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc xvfb-run -a $(PYTHON) -m pytest -q -p no:cacheprovider tests
+
+# HTML documentation in build/docs: autodoc over the installed package, the
+# hand-written pages and a gallery drawn by the library itself.  Warnings
+# are errors.
+docs: install
+	SDL_VIDEODRIVER=dummy $(PYTHON) docs/gallery.py docs/_gallery
+	$(PYTHON) -m sphinx -W -q -b html docs build/docs
+	@echo "docs: build/docs/index.html"
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing lumora needs; safe to run again.
 #   system: SDL2 and its satellites, libpng, a compiler, Xvfb, a free font
-#   Python: the build backend and the test tools
+#   Python: the build backend, the test tools and the documentation builder
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -23,8 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 
-PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis)
-if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis" 2>/dev/null; then
+PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis sphinx)
+if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis, sphinx" 2>/dev/null; then
   echo "setup: installing ${PIP_PACKAGES[*]}"
   "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
 fi
