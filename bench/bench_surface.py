@@ -27,6 +27,8 @@ W, H = 1920, 1080
 SRCALPHA = 0x10000
 XRGB8888 = 0x16161804
 ARGB8888 = 0x16362004
+RGB565 = 0x15151002
+RGB24 = 0x17101803
 
 sdl = ctypes.CDLL("libSDL2-2.0.so.0")
 sdl.SDL_CreateRGBSurfaceWithFormat.restype = ctypes.c_void_p
@@ -62,6 +64,28 @@ def lumora_surface(flags, values):
         id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value)
     ctypes.memmove(raw.pixels, values.ctypes.data, W * H * 4)
     s.unlock()
+    return s
+
+
+def _copy_rows(raw, values):
+    row = values.shape[1]
+    for y in range(values.shape[0]):
+        ctypes.memmove(raw.pixels + y * raw.pitch, values[y].ctypes.data, row)
+
+
+def low_surface(depth, values):
+    """A lumora 16- or 24-bit surface holding the rows of `values`."""
+    s = Surface((W, H), 0, depth)
+    s.lock()
+    _copy_rows(_Surf.from_address(ctypes.c_void_p.from_address(
+        id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value), values)
+    s.unlock()
+    return s
+
+
+def sdl_low_surface(depth, fmt, values):
+    s = sdl.SDL_CreateRGBSurfaceWithFormat(0, W, H, depth, fmt)
+    _copy_rows(_Surf.from_address(s), values)
     return s
 
 
@@ -199,6 +223,31 @@ def main():
            [("SDL", best(lambda: sdl.SDL_UpperBlit(sksrc, None, ss, None)))],
            agreement(lksrc, sksrc, dst_x))
     sdl.SDL_FreeSurface(sksrc)
+
+    # -- into 16- and 24-bit targets ---------------------------------------
+    for depth, fmt in ((16, RGB565), (24, RGB24)):
+        nbytes = depth // 8
+        dvals = rng.integers(0, 256, (H, W * nbytes), dtype=np.uint8)
+        ld = low_surface(depth, dvals)
+        sd = sdl_low_surface(depth, fmt, dvals)
+        lsrc.set_alpha(None)
+        sdl.SDL_SetSurfaceBlendMode(ssrc, 0)
+        sdl.SDL_SetSurfaceAlphaMod(ssrc, 255)
+        cases = [("opaque", lsrc, ssrc, None)]
+        cases.append(("alpha 100", lsrc, ssrc, 100))
+        cases.append(("pixel alpha", lasrc, sasrc, None))
+        for name, lo, sl, value in cases:
+            if value is not None:
+                lo.set_alpha(value)
+                sdl.SDL_SetSurfaceAlphaMod(sl, value)
+                sdl.SDL_SetSurfaceBlendMode(sl, 1)
+            report("%d-bit %s" % (depth, name),
+                   best(lambda: ld.blit(lo, (0, 0))),
+                   [("SDL", best(lambda: sdl.SDL_UpperBlit(sl, None, sd, None)))])
+        lsrc.set_alpha(None)
+        sdl.SDL_SetSurfaceAlphaMod(ssrc, 255)
+        sdl.SDL_SetSurfaceBlendMode(ssrc, 0)
+        sdl.SDL_FreeSurface(sd)
 
     for s in (ss, ssrc, sasrc):
         sdl.SDL_FreeSurface(s)

@@ -6,14 +6,29 @@
 // layouts and a generic loop per pair of pixel sizes for the rest.
 #include "pixels.h"
 
+#include "blendvec.h"
+
 #include <algorithm>
+#include <atomic>
+
+#if defined(__arm__) && defined(__linux__)
+#include <sys/auxv.h>
+#ifndef HWCAP_NEON
+#define LM_HWCAP_NEON 4096
+#else
+#define LM_HWCAP_NEON HWCAP_NEON
+#endif
+#endif
 
 namespace lmpx {
 
 Uint8 expand[9][256];
 
+static void find_kernels();
+
 void init_tables()
 {
+    find_kernels();
     for (int loss = 0; loss <= 8; ++loss) {
         int bits = 8 - loss;
         for (int v = 0; v < 256; ++v) {
@@ -313,88 +328,6 @@ static void k32_blend(const Fmt &sf, const Area &s, const Fmt &df,
     }
 }
 
-// The same blend for the usual layouts whose colour channels are whole
-// bytes, two pixels (eight channels) at a time in 16-bit lanes.  With
-// T = d * (255 - a) + s * a, d + trunc((s - d) * a / 255) is floor(T / 255)
-// when s >= d and ceil(T / 255) otherwise, and T + 254 <= 65279 still fits
-// 16 bits.  The spare byte AB is the destination's alpha, blended as if
-// the source byte were 255 (which equals a + (255 - a) * dA / 255), or its
-// unused byte, written as 0.  GCC's vector extensions become SSE2 or NEON
-// code, or plain code where the target has neither.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 9
-#define LM_VECTOR_BLEND 1
-static inline unsigned mix8(unsigned s, unsigned d, unsigned a)
-{
-    return div255(d * (255 - a) + s * a + (s < d ? 254u : 0u));
-}
-
-template <int MODE, bool DALPHA, int AB>
-static void k32_bytes_tail(const Uint8 *sp, Uint8 *dp, int n, unsigned mod)
-{
-    for (int x = 0; x < n; ++x, sp += 4, dp += 4) {
-        unsigned a = mod;
-        if (MODE == MODE_PIXEL) {
-            a = sp[AB];
-            if (mod != 255)
-                a = div255(a * mod);
-        }
-        for (int c = 0; c < 4; ++c) {
-            unsigned r = mix8(c == AB ? 255u : sp[c], dp[c], a);
-            dp[c] = (Uint8)(c == AB && !DALPHA ? 0u : r);
-        }
-    }
-}
-
-typedef Uint8 v8u8 __attribute__((vector_size(8)));
-typedef Uint16 v8u16 __attribute__((vector_size(16)));
-typedef Sint16 v8i16 __attribute__((vector_size(16)));
-
-template <int MODE, bool DALPHA, int AB>
-static void k32_bytes(const Area &s, const Area &d, const BlitOp &op)
-{
-    const Uint16 mod = op.alphamod;
-    const Uint16 f = 255;
-    const v8u16 orpat = {AB == 0 ? f : 0, AB == 1 ? f : 0, AB == 2 ? f : 0,
-                         AB == 3 ? f : 0, AB == 0 ? f : 0, AB == 1 ? f : 0,
-                         AB == 2 ? f : 0, AB == 3 ? f : 0};
-    const Uint16 keep = DALPHA ? 0xFFFF : 0;
-    const v8u16 andpat = {AB == 0 ? keep : 0xFFFF, AB == 1 ? keep : 0xFFFF,
-                          AB == 2 ? keep : 0xFFFF, AB == 3 ? keep : 0xFFFF,
-                          AB == 0 ? keep : 0xFFFF, AB == 1 ? keep : 0xFFFF,
-                          AB == 2 ? keep : 0xFFFF, AB == 3 ? keep : 0xFFFF};
-    const v8u16 pick = {AB, AB, AB, AB, AB + 4, AB + 4, AB + 4, AB + 4};
-    const v8u16 k255 = {f, f, f, f, f, f, f, f};
-    const v8u16 one = {1, 1, 1, 1, 1, 1, 1, 1};
-    const v8u16 vmod = {mod, mod, mod, mod, mod, mod, mod, mod};
-    for (int y = 0; y < s.h; ++y) {
-        const Uint8 *sp = s.px + (size_t)y * s.pitch;
-        Uint8 *dp = d.px + (size_t)y * d.pitch;
-        int x = 0;
-        for (; x + 2 <= s.w; x += 2) {
-            v8u8 s8, d8;
-            memcpy(&s8, sp + 4 * x, 8);
-            memcpy(&d8, dp + 4 * x, 8);
-            v8u16 sv = __builtin_convertvector(s8, v8u16);
-            v8u16 dv = __builtin_convertvector(d8, v8u16);
-            v8u16 a = vmod;
-            if (MODE == MODE_PIXEL) {
-                a = __builtin_shuffle(sv, pick);
-                if (mod != 255) {
-                    v8u16 t = a * vmod;
-                    a = (t + one + (t >> 8)) >> 8;
-                }
-            }
-            sv |= orpat;
-            v8u16 adj = (v8u16)((v8i16)sv < (v8i16)dv) & (Uint16)254;
-            v8u16 t = dv * (k255 - a) + sv * a + adj;
-            v8u16 r = ((t + one + (t >> 8)) >> 8) & andpat;
-            v8u8 o = __builtin_convertvector(r, v8u8);
-            memcpy(dp + 4 * x, &o, 8);
-        }
-        k32_bytes_tail<MODE, DALPHA, AB>(sp + 4 * x, dp + 4 * x, s.w - x, mod);
-    }
-}
-
 // Byte index of the channel at `shift` in a 32-bit pixel in memory.
 static inline int byte_at(int shift)
 {
@@ -415,7 +348,60 @@ static int spare_byte(const Fmt &f)
     int spare = 6 - byte_at(f.shift[R]) - byte_at(f.shift[G]) - byte_at(f.shift[B]);
     return spare == 0 || spare == 3 ? spare : -1;
 }
-#endif  // LM_VECTOR_BLEND
+
+// ---------------------------------------------------------------------------
+// Choice of the blend row kernel.
+// ---------------------------------------------------------------------------
+
+static BlendKernel kernels[5] = {{"scalar", nullptr}};
+static int nkernels = 1;
+static std::atomic<const BlendKernel *> current{&kernels[0]};
+
+static void find_kernels()
+{
+    nkernels = 1;
+#if defined(__x86_64__) || defined(__i386__)
+    kernels[nkernels++] = {"sse2", blend_rows_base};
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        kernels[nkernels++] = {"avx2", blend_rows_avx2};
+    if (__builtin_cpu_supports("avx512bw"))
+        kernels[nkernels++] = {"avx512bw", blend_rows_avx512};
+#elif defined(__aarch64__)
+    kernels[nkernels++] = {"neon", blend_rows_base};
+#elif defined(__arm__)
+    kernels[nkernels++] = {"generic", blend_rows_base};
+#if defined(__linux__)
+    if (getauxval(AT_HWCAP) & LM_HWCAP_NEON)
+        kernels[nkernels++] = {"neon", blend_rows_neon};
+#endif
+#else
+    kernels[nkernels++] = {"generic", blend_rows_base};
+#endif
+    current.store(&kernels[nkernels - 1]);
+}
+
+int blend_kernels(const BlendKernel **out)
+{
+    *out = kernels;
+    return nkernels;
+}
+
+const BlendKernel &blend_kernel()
+{
+    return *current.load(std::memory_order_relaxed);
+}
+
+bool set_blend_kernel(const char *name)
+{
+    for (int i = 0; i < nkernels; ++i) {
+        if (strcmp(kernels[i].name, name) == 0) {
+            current.store(&kernels[i]);
+            return true;
+        }
+    }
+    return false;
+}
 
 template <int MODE, bool DALPHA>
 static void k32_blend_any(const Fmt &sf, const Area &s, const Fmt &df,
@@ -423,13 +409,12 @@ static void k32_blend_any(const Fmt &sf, const Area &s, const Fmt &df,
 {
     // fast32() has checked that both have the same 8-bit colour channels,
     // so a source alpha (which is 8-bit) is in the spare byte too.
-#ifdef LM_VECTOR_BLEND
-    switch (spare_byte(sf)) {
-    case 0: k32_bytes<MODE, DALPHA, 0>(s, d, op); return;
-    case 3: k32_bytes<MODE, DALPHA, 3>(s, d, op); return;
-    default: break;
+    BlendRowsFn fn = blend_kernel().fn;
+    int ab = spare_byte(sf);
+    if (fn && ab >= 0) {
+        fn(s, d, MODE == MODE_PIXEL, DALPHA, ab, op.alphamod);
+        return;
     }
-#endif
     k32_blend<MODE, DALPHA>(sf, s, df, d, op);
 }
 

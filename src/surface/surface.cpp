@@ -1689,10 +1689,12 @@ static PyMethodDef surface_methods[] = {
 
 static void *c_api[LM_SURFACE_NUMSLOTS];
 
+extern PyMethodDef lm_surface_module_methods[];  // surface_kernels.cpp
+
 static PyModuleDef surface_module = {
     PyModuleDef_HEAD_INIT, "surface",
     "The Surface type: an image in memory that can be drawn on and blitted.",
-    -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+    -1, lm_surface_module_methods, nullptr, nullptr, nullptr, nullptr};
 
 PyMODINIT_FUNC PyInit_surface(void)
 {
