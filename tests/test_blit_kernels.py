@@ -144,6 +144,48 @@ def test_every_pair_of_bytes(kernel, mod):
     assert np.array_equal(got, model(s, d, 3, False, mod, False)[:, :, :3])
 
 
+LOW_TARGETS = {  # depth, masks
+    "565": (16, (0xF800, 0x7E0, 0x1F, 0)),
+    "555": (16, (0x7C00, 0x3E0, 0x1F, 0)),
+    "4444": (16, (0xF00, 0xF0, 0xF, 0xF000)),
+    "1555": (16, (0x7C00, 0x3E0, 0x1F, 0x8000)),
+    "RGB24": (24, (0xFF0000, 0xFF00, 0xFF, 0)),
+    "BGR24": (24, (0xFF, 0xFF00, 0xFF0000, 0)),
+}
+
+
+@pytest.mark.parametrize("target", sorted(LOW_TARGETS))
+@pytest.mark.parametrize("src_layout", ["ARGB", "RGBA", "XRGB"])
+@pytest.mark.parametrize("mode", [None, 128, 77, "key"])
+def test_low_targets_agree_with_scalar(target, src_layout, mode):
+    depth, dmasks = LOW_TARGETS[target]
+    masks = LAYOUTS["ARGB" if src_layout == "XRGB" else src_layout][0]
+    pixel = src_layout != "XRGB"
+    rng = np.random.default_rng(len(target) * 31 + len(src_layout))
+    w, h = 45, 4
+    src = Surface((w, h), lumora.SRCALPHA if pixel else 0, 32,
+                  masks if pixel else masks[:3] + (0,))
+    put_bytes(src, rng.integers(0, 256, (h, w, 4), dtype=np.uint8))
+    if mode == "key":
+        src.set_colorkey(src.get_at_mapped((0, 0)))
+    elif mode is not None:
+        src.set_alpha(mode)
+    start = rng.integers(0, 256, (h + 1, w + 3, depth // 8), dtype=np.uint8)
+    results = []
+    for name in ("scalar",) + KERNELS[1:]:
+        before = surface._set_blit_kernel(name)
+        try:
+            parent = Surface((w + 3, h + 1), 0, depth, dmasks)
+            put_bytes(parent, start)
+            parent.subsurface((1, 1, w, h)).blit(src, (0, 0))
+            results.append(raw_bytes(parent))
+        finally:
+            surface._set_blit_kernel(before)
+    assert not np.array_equal(results[0], start)
+    for name, got in zip(KERNELS[1:], results[1:]):
+        assert np.array_equal(got, results[0]), name
+
+
 def test_kernel_choice():
     assert KERNELS[0] == "scalar" and len(KERNELS) >= 2
     before = surface._set_blit_kernel("scalar")

@@ -7,6 +7,6 @@
 #include "blendrows.h"
 
 namespace lmpx {
-LM_DEFINE_BLEND_ROWS(blend_rows_avx2)
+LM_DEFINE_BLEND_ROWS(avx2)
 }
 #endif

@@ -6,5 +6,5 @@
 #include "blendrows.h"
 
 namespace lmpx {
-LM_DEFINE_BLEND_ROWS(blend_rows_base)
+LM_DEFINE_BLEND_ROWS(base)
 }

@@ -8,6 +8,6 @@
 #include "blendrows.h"
 
 namespace lmpx {
-LM_DEFINE_BLEND_ROWS(blend_rows_neon)
+LM_DEFINE_BLEND_ROWS(neon)
 }
 #endif

@@ -156,18 +156,170 @@ void rows_for(const lmpx::Area &s, const lmpx::Area &d, bool dalpha, int ab,
         dalpha ? rows<PIXEL, true, 3>(s, d, mod) : rows<PIXEL, false, 3>(s, d, mod);
 }
 
+void blend_any(const lmpx::Area &s, const lmpx::Area &d, bool pixel, bool dalpha,
+               int ab, unsigned mod)
+{
+    if (pixel)
+        rows_for<true>(s, d, dalpha, ab, mod);
+    else if (mod == 128)
+        ab == 0 ? (dalpha ? rows_half<true, 0>(s, d) : rows_half<false, 0>(s, d))
+                : (dalpha ? rows_half<true, 3>(s, d) : rows_half<false, 3>(s, d));
+    else
+        rows_for<false>(s, d, dalpha, ab, mod);
+}
+
+// ---------------------------------------------------------------------------
+// 16- and 24-bit targets (see LowPlan): 2 * PX pixels a step in 32-bit
+// lanes; shifts by a run-time count are single instructions.
+// ---------------------------------------------------------------------------
+
+typedef Uint32 vwords __attribute__((vector_size(8 * PX)));
+typedef Uint16 vhalves __attribute__((vector_size(4 * PX)));
+constexpr int WPX = 2 * PX;
+
+// Byte moves between packed 3-byte pixels and 32-bit lanes (little-endian
+// lanes; a big-endian build takes the scalar loops).
+template <typename Seq>
+struct Tri;
+template <size_t... I>
+struct Tri<std::index_sequence<I...>> {
+    static constexpr vwide spread = {(Uint8)(I % 4 < 3 ? I / 4 * 3 + I % 4 : 8 * PX)...};
+    static constexpr vwide gather = {(Uint8)(I < 6 * PX ? I / 3 * 4 + I % 3 : 0)...};
+};
+typedef Tri<std::make_index_sequence<8 * PX>> TriIdx;
+constexpr bool TRI_VECTOR = SDL_BYTEORDER == SDL_LIL_ENDIAN;
+
+// In place: a vector returned by value would change the ABI.
+template <int NCH, typename V>
+inline void widen_px(V &v, const lmpx::LowChan *ch)
+{
+    V out = v & 0;
+    for (int c = 0; c < NCH; ++c) {
+        V f = (v & ch[c].mask) >> ch[c].shift;
+        V e = ((f << ch[c].loss) | (f >> (8 - 2 * ch[c].loss))) & 0xFF;
+        out |= e << ch[c].wide;
+    }
+    v = out;
+}
+
+template <int NCH, typename V>
+inline void pack_px(V &v, const lmpx::LowChan *ch, Uint32 fixed)
+{
+    V out = (v & 0) | fixed;
+    for (int c = 0; c < NCH; ++c)
+        out |= (((v >> ch[c].wide) & 0xFF) >> ch[c].loss) << ch[c].shift;
+    v = out;
+}
+
+template <int DB, int NCH>
+void widen_row(const Uint8 *dp, Uint32 *t, int n, const lmpx::LowChan *ch)
+{
+    int x = 0;
+    for (; x + WPX <= n; x += WPX) {
+        vwords v;
+        if (DB == 2) {
+            vhalves h;
+            memcpy(&h, dp + 2 * x, sizeof h);
+            v = __builtin_convertvector(h, vwords);
+        }
+        else if (TRI_VECTOR) {
+            vwide b = {}, zero = {};
+            memcpy(&b, dp + 3 * x, 3 * WPX);
+            constexpr vwide spread = TriIdx::spread;
+            b = __builtin_shuffle(b, zero, spread);
+            memcpy(&v, &b, sizeof v);
+        }
+        else {
+            for (int i = 0; i < WPX; ++i)
+                v[i] = lmpx::rd<DB>(dp + DB * (x + i));
+        }
+        widen_px<NCH>(v, ch);
+        memcpy(t + x, &v, sizeof v);
+    }
+    for (; x < n; ++x) {
+        Uint32 v = lmpx::rd<DB>(dp + DB * x);
+        widen_px<NCH>(v, ch);
+        t[x] = v;
+    }
+}
+
+// `sp` may be any 32-bit row (the buffer, or the source itself).
+template <int DB, int NCH>
+void pack_row(const Uint8 *sp, Uint8 *dp, int n, const lmpx::LowChan *ch, Uint32 fixed)
+{
+    int x = 0;
+    for (; x + WPX <= n; x += WPX) {
+        vwords v;
+        memcpy(&v, sp + 4 * x, sizeof v);
+        pack_px<NCH>(v, ch, fixed);
+        if (DB == 2) {
+            vhalves h = __builtin_convertvector(v, vhalves);
+            memcpy(dp + 2 * x, &h, sizeof h);
+        }
+        else if (TRI_VECTOR) {
+            vwide b;
+            memcpy(&b, &v, sizeof b);
+            constexpr vwide gather = TriIdx::gather;
+            b = __builtin_shuffle(b, gather);
+            memcpy(dp + 3 * x, &b, 3 * WPX);
+        }
+        else {
+            for (int i = 0; i < WPX; ++i)
+                lmpx::wr<DB>(dp + DB * (x + i), v[i]);
+        }
+    }
+    for (; x < n; ++x) {
+        Uint32 v = lmpx::rd<4>(sp + 4 * x);
+        pack_px<NCH>(v, ch, fixed);
+        lmpx::wr<DB>(dp + DB * x, v);
+    }
+}
+
+template <int DB, int NCH>
+void low_rows(const lmpx::Area &s, const lmpx::Area &d, const lmpx::LowPlan &p)
+{
+    enum { CH = 256 };
+    Uint32 buf[CH];
+    for (int y = 0; y < s.h; ++y) {
+        const Uint8 *sp = s.px + (size_t)y * s.pitch;
+        Uint8 *dp = d.px + (size_t)y * d.pitch;
+        if (p.mode == 0) {
+            if (p.npack == NCH)
+                pack_row<DB, NCH>(sp, dp, s.w, p.ch, 0);
+            else
+                pack_row<DB, NCH - 1>(sp, dp, s.w, p.ch, p.fixed);
+            continue;
+        }
+        for (int x = 0; x < s.w; x += CH) {
+            int n = s.w - x < (int)CH ? s.w - x : (int)CH;
+            Uint8 *dx = dp + DB * (size_t)x;
+            widen_row<DB, NCH>(dx, buf, n, p.ch);
+            lmpx::Area sa = {const_cast<Uint8 *>(sp) + 4 * (size_t)x, s.pitch, n, 1};
+            lmpx::Area ta = {reinterpret_cast<Uint8 *>(buf), 4 * CH, n, 1};
+            blend_any(sa, ta, p.mode == 1, p.dalpha, p.ab, p.mod);
+            pack_row<DB, NCH>(reinterpret_cast<const Uint8 *>(buf), dx, n, p.ch, 0);
+        }
+    }
+}
+
+void low_any(const lmpx::Area &s, const lmpx::Area &d, int dbpp, const lmpx::LowPlan &p)
+{
+    if (dbpp == 2)
+        p.nch == 4 ? low_rows<2, 4>(s, d, p) : low_rows<2, 3>(s, d, p);
+    else
+        p.nch == 4 ? low_rows<3, 4>(s, d, p) : low_rows<3, 3>(s, d, p);
+}
+
 }  // namespace
 
-#define LM_DEFINE_BLEND_ROWS(fn)                                              \
-    void fn(const lmpx::Area &s, const lmpx::Area &d, bool pixel, bool dalpha, \
-            int ab, unsigned mod)                                             \
-    {                                                                         \
-        if (pixel)                                                            \
-            rows_for<true>(s, d, dalpha, ab, mod);                            \
-        else if (mod == 128 && ab == 0)                                       \
-            dalpha ? rows_half<true, 0>(s, d) : rows_half<false, 0>(s, d);    \
-        else if (mod == 128)                                                  \
-            dalpha ? rows_half<true, 3>(s, d) : rows_half<false, 3>(s, d);    \
-        else                                                                  \
-            rows_for<false>(s, d, dalpha, ab, mod);                           \
+#define LM_DEFINE_BLEND_ROWS(isa)                                              \
+    void blend_rows_##isa(const lmpx::Area &s, const lmpx::Area &d, bool pixel, \
+                          bool dalpha, int ab, unsigned mod)                   \
+    {                                                                          \
+        blend_any(s, d, pixel, dalpha, ab, mod);                               \
+    }                                                                          \
+    void low_rows_##isa(const lmpx::Area &s, const lmpx::Area &d, int dbpp,    \
+                        const lmpx::LowPlan &p)                                \
+    {                                                                          \
+        low_any(s, d, dbpp, p);                                                \
     }

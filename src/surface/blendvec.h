@@ -17,18 +17,49 @@ namespace lmpx {
 typedef void (*BlendRowsFn)(const Area &s, const Area &d, bool pixel,
                             bool dalpha, int ab, unsigned mod);
 
-void blend_rows_base(const Area &, const Area &, bool, bool, int, unsigned);
+// One channel of a 16- or 24-bit target: its mask, shift and loss there,
+// and its shift in the 32-bit buffer (the source's layout).
+struct LowChan {
+    Uint32 mask;
+    int shift, loss, wide;
+};
+
+// How a 32-bit source with whole-byte channels goes onto a 16- or 24-bit
+// target: each chunk of a row is widened into a 32-bit buffer in the
+// source's layout (the target's alpha, if any, in the spare byte), blended
+// there and packed back.  Widening by bit replication and packing by
+// truncation are the generic loop's decode and encode, so the pixels are
+// the same.
+struct LowPlan {
+    LowChan ch[4];
+    int nch = 0;
+    int npack = 0;     // channels packed by an opaque copy
+    Uint32 fixed = 0;  // or-ed into every pixel of an opaque copy
+    int ab = 3;        // the source's spare byte
+    bool dalpha = false;
+    int mode = 0;      // 0 copy, 1 per-pixel alpha, 2 surface alpha
+    unsigned mod = 255;
+};
+
+typedef void (*LowRowsFn)(const Area &s, const Area &d, int dbpp, const LowPlan &p);
+
+#define LM_BLEND_BUILD(isa)                                                      \
+    void blend_rows_##isa(const Area &, const Area &, bool, bool, int, unsigned); \
+    void low_rows_##isa(const Area &, const Area &, int, const LowPlan &);
+LM_BLEND_BUILD(base)
 #if defined(__x86_64__) || defined(__i386__)
-void blend_rows_avx2(const Area &, const Area &, bool, bool, int, unsigned);
-void blend_rows_avx512(const Area &, const Area &, bool, bool, int, unsigned);
+LM_BLEND_BUILD(avx2)
+LM_BLEND_BUILD(avx512)
 #endif
 #if defined(__arm__)
-void blend_rows_neon(const Area &, const Area &, bool, bool, int, unsigned);
+LM_BLEND_BUILD(neon)
 #endif
+#undef LM_BLEND_BUILD
 
 struct BlendKernel {
     const char *name;
     BlendRowsFn fn;  // null: the scalar reference
+    LowRowsFn low;   // null: the generic loop
 };
 
 // The kernels this CPU can run, the scalar reference first; returns the

@@ -353,7 +353,7 @@ static int spare_byte(const Fmt &f)
 // Choice of the blend row kernel.
 // ---------------------------------------------------------------------------
 
-static BlendKernel kernels[5] = {{"scalar", nullptr}};
+static BlendKernel kernels[5] = {{"scalar", nullptr, nullptr}};
 static int nkernels = 1;
 static std::atomic<const BlendKernel *> current{&kernels[0]};
 
@@ -361,22 +361,22 @@ static void find_kernels()
 {
     nkernels = 1;
 #if defined(__x86_64__) || defined(__i386__)
-    kernels[nkernels++] = {"sse2", blend_rows_base};
+    kernels[nkernels++] = {"sse2", blend_rows_base, low_rows_base};
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        kernels[nkernels++] = {"avx2", blend_rows_avx2};
+        kernels[nkernels++] = {"avx2", blend_rows_avx2, low_rows_avx2};
     if (__builtin_cpu_supports("avx512bw"))
-        kernels[nkernels++] = {"avx512bw", blend_rows_avx512};
+        kernels[nkernels++] = {"avx512bw", blend_rows_avx512, low_rows_avx512};
 #elif defined(__aarch64__)
-    kernels[nkernels++] = {"neon", blend_rows_base};
+    kernels[nkernels++] = {"neon", blend_rows_base, low_rows_base};
 #elif defined(__arm__)
-    kernels[nkernels++] = {"generic", blend_rows_base};
+    kernels[nkernels++] = {"generic", blend_rows_base, low_rows_base};
 #if defined(__linux__)
     if (getauxval(AT_HWCAP) & LM_HWCAP_NEON)
-        kernels[nkernels++] = {"neon", blend_rows_neon};
+        kernels[nkernels++] = {"neon", blend_rows_neon, low_rows_neon};
 #endif
 #else
-    kernels[nkernels++] = {"generic", blend_rows_base};
+    kernels[nkernels++] = {"generic", blend_rows_base, low_rows_base};
 #endif
     current.store(&kernels[nkernels - 1]);
 }
@@ -442,6 +442,61 @@ static void k32_mode(const Fmt &sf, const Area &s, const Fmt &df,
         else
             k32<MODE, false, false>(sf, s, df, d, op);
     }
+}
+
+// ---------------------------------------------------------------------------
+// 32-bit sources with whole-byte channels onto 16- and 24-bit targets, by
+// the kernel's low_rows (see blendrows.h).
+// ---------------------------------------------------------------------------
+
+// Every channel the target has keeps at least 4 bits, so one shifted copy
+// widens it exactly; and every bit belongs to a channel, since the generic
+// loop leaves the unused bits of untouched pixels (alpha 0) as they were.
+static bool low_target(const Fmt &sf, const Fmt &df)
+{
+    if (sf.bpp != 4 || sf.pal || spare_byte(sf) < 0)
+        return false;
+    for (int c = 0; c < 3; ++c)
+        if (sf.loss[c] != 0)
+            return false;
+    if (sf.mask[A] && sf.loss[A] != 0)
+        return false;
+    if ((df.bpp != 2 && df.bpp != 3) || df.pal)
+        return false;
+    Uint32 all = df.mask[R] | df.mask[G] | df.mask[B] | df.mask[A];
+    if (all != (df.bpp == 2 ? 0xFFFFu : 0xFFFFFFu))
+        return false;
+    for (int c = 0; c < 4; ++c) {
+        if (!df.mask[c] && c != A)
+            return false;
+        if (df.mask[c] && df.loss[c] > 4)
+            return false;
+    }
+    return true;
+}
+
+static LowPlan low_plan(const Fmt &sf, const Fmt &df, const BlitOp &op)
+{
+    LowPlan p;
+    p.ab = spare_byte(sf);
+    const int spare_shift = SDL_BYTEORDER == SDL_LIL_ENDIAN ? 8 * p.ab : 8 * (3 - p.ab);
+    p.dalpha = df.mask[A] != 0;
+    for (int c = 0; c < 4; ++c) {
+        if (!df.mask[c])
+            continue;
+        p.ch[p.nch++] = {df.mask[c], df.shift[c], df.loss[c],
+                         c == A ? spare_shift : sf.shift[c]};
+    }
+    p.npack = p.nch;
+    // An opaque copy packs the source itself; a source without alpha is
+    // opaque.
+    if (op.mode == MODE_COPY && p.dalpha && !sf.mask[A]) {
+        --p.npack;  // alpha is the last channel
+        p.fixed = ((Uint32)(255 >> df.loss[A]) << df.shift[A]) & df.mask[A];
+    }
+    p.mode = op.mode == MODE_COPY ? 0 : op.mode == MODE_PIXEL ? 1 : 2;
+    p.mod = op.alphamod;
+    return p;
 }
 
 // ---------------------------------------------------------------------------
@@ -594,6 +649,12 @@ void blit(const Fmt &sf, const Area &src, const Fmt &df, const Area &dst,
         case MODE_SURFACE: k32_mode<MODE_SURFACE>(sf, src, df, dst, op); return;
         default: break;
         }
+    }
+    // The scalar kernel keeps the generic loop as the reference here too.
+    LowRowsFn low = blend_kernel().low;
+    if (low && !op.colorkey && op.mode != MODE_SPECIAL && low_target(sf, df)) {
+        low(src, dst, df.bpp, low_plan(sf, df, op));
+        return;
     }
     switch (sf.bpp) {
     case 1: generic_dst<1>(sf, src, df, dst, op); break;
