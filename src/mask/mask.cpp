@@ -413,6 +413,22 @@ PyMethodDef mask_methods[] = {
      "centroid() -> (x, y)\nReturns the centroid of the set bits"},
     {"angle", mask_angle, METH_NOARGS,
      "angle() -> theta\nReturns the orientation of the set bits"},
+    {"outline", FN(mask_outline), KW,
+     "outline() -> [(x, y), ...]\noutline(every=1) -> [(x, y), ...]\n"
+     "Returns a list of points outlining an object"},
+    {"convolve", FN(mask_convolve), KW,
+     "convolve(other) -> Mask\nconvolve(other, output=None, offset=(0, 0)) -> Mask\n"
+     "Returns the convolution of this mask with another mask"},
+    {"connected_component", FN(mask_connected_component), KW,
+     "connected_component() -> Mask\nconnected_component(pos) -> Mask\n"
+     "Returns a mask containing a connected component"},
+    {"connected_components", FN(mask_connected_components), KW,
+     "connected_components() -> [Mask, ...]\n"
+     "connected_components(minimum=0) -> [Mask, ...]\n"
+     "Returns a list of masks of connected components"},
+    {"get_bounding_rects", mask_get_bounding_rects, METH_NOARGS,
+     "get_bounding_rects() -> [Rect, ...]\n"
+     "Returns a list of bounding rects of connected components"},
     {nullptr, nullptr, 0, nullptr}};
 
 PyMethodDef module_methods[] = {
