@@ -429,9 +429,22 @@ PyMethodDef mask_methods[] = {
     {"get_bounding_rects", mask_get_bounding_rects, METH_NOARGS,
      "get_bounding_rects() -> [Rect, ...]\n"
      "Returns a list of bounding rects of connected components"},
+    {"to_surface", FN(mask_to_surface), KW,
+     "to_surface() -> Surface\n"
+     "to_surface(surface=None, setsurface=None, unsetsurface=None, "
+     "setcolor=(255, 255, 255, 255), unsetcolor=(0, 0, 0, 255), dest=(0, 0)) -> Surface\n"
+     "Returns a surface with the mask drawn on it"},
     {nullptr, nullptr, 0, nullptr}};
 
 PyMethodDef module_methods[] = {
+    {"from_surface", FN(mask_from_surface), KW,
+     "from_surface(surface) -> Mask\nfrom_surface(surface, threshold=127) -> Mask\n"
+     "Creates a Mask from the given surface"},
+    {"from_threshold", FN(mask_from_threshold), KW,
+     "from_threshold(surface, color) -> Mask\n"
+     "from_threshold(surface, color, threshold=(0, 0, 0, 255), othersurface=None, "
+     "palette_colors=1) -> Mask\n"
+     "Creates a mask by thresholding Surfaces"},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef mask_module = {PyModuleDef_HEAD_INIT,
