@@ -53,20 +53,39 @@ inline void store(uint8_t *p, Uint32 v)
     }
 }
 
+// 32 flag bytes (0 or 1) as one word, flag b at bit b: a multiply gathers
+// the low bits of eight bytes into the top byte without carries.
+inline BITMASK_W pack32(const uint8_t *f)
+{
+    BITMASK_W word = 0;
+    for (int g = 0; g < 4; ++g) {
+        uint64_t v;
+        memcpy(&v, f + 8 * g, 8);
+        word |= (BITMASK_W)((v * 0x0102040810204080ull) >> 56) << (8 * g);
+    }
+    return word;
+}
+
 // Each mask word gets 32 consecutive pixels of one row: bit b = pred(value).
+// Flags go through a byte array first so the predicate loop vectorises.
 template <int BPP, typename P>
 void scan(const lmmask::PixView &s, bitmask_t *m, P pred)
 {
     const size_t cols = bitmask_cols(s.w);
+    uint8_t f[32];
     for (int y = 0; y < s.h; ++y) {
         const uint8_t *row = s.pixels + (size_t)y * (size_t)s.pitch;
         for (size_t c = 0; c < cols; ++c) {
             const int n = std::min(32, s.w - (int)(c * 32));
             const uint8_t *p = row + c * 32 * BPP;
-            BITMASK_W word = 0;
-            for (int b = 0; b < n; ++b)
-                word |= (BITMASK_W)(pred(load<BPP>(p + b * BPP)) ? 1u : 0u) << b;
-            *(bitmask_col(m, c) + y) = word;
+            if (n == 32) {
+                for (int b = 0; b < 32; ++b)
+                    f[b] = pred(load<BPP>(p + b * BPP)) ? 1 : 0;
+            } else {
+                for (int b = 0; b < 32; ++b)
+                    f[b] = b < n && pred(load<BPP>(p + b * BPP)) ? 1 : 0;
+            }
+            *(bitmask_col(m, c) + y) = pack32(f);
         }
     }
 }
@@ -166,6 +185,19 @@ void mask_from_pixels(const PixView &s, bitmask_t *m, bool has_key, Uint32 key,
             SDL_GetRGBA(v, fmt, &r, &g, &b, &a);
             return a > threshold;
         });
+        return;
+    }
+    if (threshold < 0) {
+        bitmask_fill(m);
+        return;
+    }
+    if (threshold >= 255)
+        return;
+    // 8-bit alpha field in a 32-bit pixel: compare it directly.
+    if (s.bpp == 4 && fmt->Aloss == 0 && field_max == 255) {
+        const unsigned ashift = fmt->Ashift;
+        const Uint32 thr = (Uint32)threshold;
+        scan<4>(s, m, [=](Uint32 v) { return ((v >> ashift) & 0xFFu) > thr; });
         return;
     }
     bool table[256];
