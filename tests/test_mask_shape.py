@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from lumora.mask import Mask
-from test_mask import from_np, placed, rand_mask, to_np
+from test_mask import UNDER_ASAN, from_np, placed, rand_mask, run_child, to_np
 
 
 def bfs_components(a):
@@ -212,3 +212,31 @@ def test_convolve_examples_and_aliasing():
     c = Mask((3, 3))
     Mask((3, 3), True).convolve(one, c, (2**31 - 1, 2**31 - 1))
     assert c.count() == 0
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="address-space limits break the sanitiser")
+def test_component_memory_errors():
+    # A 12000 x 12000 mask is 18 MB; its label image would be 576 MB.
+    out = run_child("""
+        from lumora.mask import Mask
+        m = Mask((12000, 12000))
+        m.set_at((5, 5))
+        for call in (m.connected_components, m.get_bounding_rects,
+                     m.connected_component):
+            try:
+                call()
+            except MemoryError as e:
+                print(repr(str(e)))
+        m = Mask((4000, 4000), True)   # 2 MB; its 200 stripes do not fit
+        for i in range(0, 4000, 20):
+            m.erase(Mask((1, 4000), True), (i, 0))
+        try:
+            m.connected_components()
+        except MemoryError as e:
+            print(repr(str(e)))
+        """, limit_mb=400)
+    assert out.splitlines() == [
+        "'cannot allocate memory for connected components'",
+        "'Not enough memory to get bounding rects. \\n'",
+        "'cannot allocate memory for connected component'",
+        "'cannot allocate memory for connected components'"]
