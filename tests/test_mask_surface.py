@@ -227,3 +227,40 @@ def test_quit_display_surface_is_refused():
                  lambda: from_threshold(other, (1, 1, 1), othersurface=screen)):
         with pytest.raises(Exception, match="^display Surface quit$"):
             call()
+
+
+class broken_locks:
+    """Makes pinguard fail to lock `s` by swapping its lock list for a
+    tuple (appending to it fails); restored on exit."""
+
+    def __init__(self, s):
+        p = ctypes.sizeof(ctypes.c_void_p)
+        self.slot = ctypes.c_void_p.from_address(id(s) + 6 * p)
+        self.stand_in = (1,)
+
+    def __enter__(self):
+        self.old = self.slot.value
+        self.slot.value = id(self.stand_in)
+
+    def __exit__(self, *exc):
+        self.slot.value = self.old
+
+
+def test_lock_failures_raise_and_unlock_the_rest():
+    m = Mask((4, 4), True)
+    s, other = Surface((4, 4), 0, 32), Surface((4, 4), 0, 32)
+    with broken_locks(other):
+        with pytest.raises(RuntimeError, match="^cannot lock setsurface$"):
+            m.to_surface(s, setsurface=other)
+        assert not s.get_locked()
+        with pytest.raises(RuntimeError, match="^cannot lock unsetsurface$"):
+            m.to_surface(s, setsurface=s, unsetsurface=other)
+        assert not s.get_locked()
+        with pytest.raises(RuntimeError, match="^cannot lock surface$"):
+            m.to_surface(other)
+        with pytest.raises(RuntimeError, match="^cannot lock surface$"):
+            from_surface(other)
+        with pytest.raises(RuntimeError, match="^cannot lock othersurface$"):
+            from_threshold(s, (0, 0, 0), othersurface=other)
+        assert not s.get_locked()
+    assert m.to_surface(other) is other and not other.get_locked()

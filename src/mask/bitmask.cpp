@@ -128,16 +128,25 @@ int overlap_pos_right(const bitmask_t *a, const bitmask_t *b, int64_t xo,
     return 0;
 }
 
-void draw_at(bitmask_t *a, const bitmask_t *b, int64_t xo, int64_t yo)
+// Writers: op(word of a, aligned word of b, padding mask of the column)
+// for every overlapping word of a.
+template <typename Op>
+void write_words(const bitmask_t *a, const bitmask_t *b, int64_t xo, int64_t yo, Op op)
 {
     pairwise(a, b, xo, yo,
-             [](BITMASK_W *ac, const BITMASK_W *lo, const BITMASK_W *hi,
-                unsigned r, size_t rows, BITMASK_W keep) {
+             [&](BITMASK_W *ac, const BITMASK_W *lo, const BITMASK_W *hi,
+                 unsigned r, size_t rows, BITMASK_W keep) {
                  for_b_words(lo, hi, r, rows, [&](size_t n, BITMASK_W w) {
-                     ac[n] |= w & keep;
+                     op(ac + n, w, keep);
                  });
                  return true;
              });
+}
+
+void draw_at(bitmask_t *a, const bitmask_t *b, int64_t xo, int64_t yo)
+{
+    write_words(a, b, xo, yo,
+                [](BITMASK_W *d, BITMASK_W w, BITMASK_W keep) { *d |= w & keep; });
 }
 
 }  // namespace
@@ -292,16 +301,11 @@ void bitmask_overlap_mask(const bitmask_t *a, const bitmask_t *b,
 {
     if (c->w != a->w || c->h != a->h)
         return;
+    // c has a's shape: the same word index in both.
     const ptrdiff_t delta = c->bits - a->bits;
-    pairwise(a, b, xoffset, yoffset,
-             [delta](BITMASK_W *ac, const BITMASK_W *lo, const BITMASK_W *hi,
-                     unsigned r, size_t rows, BITMASK_W) {
-                 BITMASK_W *cc = ac + delta;
-                 for_b_words(lo, hi, r, rows, [&](size_t n, BITMASK_W w) {
-                     cc[n] = ac[n] & w;
-                 });
-                 return true;
-             });
+    write_words(a, b, xoffset, yoffset, [delta](BITMASK_W *d, BITMASK_W w, BITMASK_W) {
+        d[delta] = *d & w;
+    });
 }
 
 void bitmask_draw(bitmask_t *a, const bitmask_t *b, int xoffset, int yoffset)
@@ -312,14 +316,8 @@ void bitmask_draw(bitmask_t *a, const bitmask_t *b, int xoffset, int yoffset)
 void bitmask_erase(bitmask_t *a, const bitmask_t *b, int xoffset,
                    int yoffset)
 {
-    pairwise(a, b, xoffset, yoffset,
-             [](BITMASK_W *ac, const BITMASK_W *lo, const BITMASK_W *hi,
-                unsigned r, size_t rows, BITMASK_W) {
-                 for_b_words(lo, hi, r, rows, [&](size_t n, BITMASK_W w) {
-                     ac[n] &= ~w;
-                 });
-                 return true;
-             });
+    write_words(a, b, xoffset, yoffset,
+                [](BITMASK_W *d, BITMASK_W w, BITMASK_W) { *d &= ~w; });
 }
 
 bitmask_t *bitmask_scale(const bitmask_t *m, int w, int h)
