@@ -302,9 +302,8 @@ void bitmask_overlap_mask(const bitmask_t *a, const bitmask_t *b,
     if (c->w != a->w || c->h != a->h)
         return;
     // c has a's shape: the same word index in both.
-    const ptrdiff_t delta = c->bits - a->bits;
-    write_words(a, b, xoffset, yoffset, [delta](BITMASK_W *d, BITMASK_W w, BITMASK_W) {
-        d[delta] = *d & w;
+    write_words(a, b, xoffset, yoffset, [a, c](BITMASK_W *d, BITMASK_W w, BITMASK_W) {
+        c->bits[d - a->bits] = *d & w;
     });
 }
 
