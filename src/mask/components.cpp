@@ -66,8 +66,17 @@ unsigned cc_label(const bitmask_t *m, uint32_t *image, uint32_t *ufind,
     for (int y = 0; y < h; ++y) {
         uint32_t *row = image + (size_t)y * (size_t)w;
         const uint32_t *up = row - (y > 0 ? (size_t)w : 0);
+        BITMASK_W word = 0;
         for (int x = 0; x < w; ++x) {
-            const BITMASK_W word = *(bitmask_col(m, (size_t)x / 32) + y);
+            if ((x & 31) == 0) {
+                word = *(bitmask_col(m, (size_t)x / 32) + y);
+                if (!word) {  // 32 clear pixels at once
+                    const int n = std::min(32, w - x);
+                    std::fill(row + x, row + x + n, 0u);
+                    x += n - 1;
+                    continue;
+                }
+            }
             if (!((word >> (x & 31)) & 1u)) {
                 row[x] = 0;
                 continue;
