@@ -50,6 +50,15 @@ const Uint32 k_yuv_order[] = {LM_PIX_YUYV, LM_PIX_YU12, LM_PIX_UYVY,
 const Uint32 k_rgb_order[] = {LM_PIX_RGB3, LM_PIX_R444, LM_PIX_YUYV,
                               LM_PIX_BA81, LM_PIX_YU12, LM_PIX_UYVY};
 
+// A memory-mapped capture buffer record for `index`.
+void mmap_buffer(struct v4l2_buffer *buf, unsigned int index)
+{
+    memset(buf, 0, sizeof *buf);
+    buf->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buf->memory = V4L2_MEMORY_MMAP;
+    buf->index = index;
+}
+
 void unmap_buffers_quietly(lmCameraObject *c)
 {
     for (unsigned int i = 0; i < c->n_buffers; ++i)
@@ -138,10 +147,7 @@ LM_EXPORT int v4l2_init_mmap(lmCameraObject *self)
     self->n_buffers = req.count;
     for (unsigned int i = 0; i < req.count; ++i) {
         struct v4l2_buffer buf;
-        memset(&buf, 0, sizeof buf);
-        buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        buf.memory = V4L2_MEMORY_MMAP;
-        buf.index = i;
+        mmap_buffer(&buf, i);
         if (v4l2_xioctl(self->fd, VIDIOC_QUERYBUF, &buf) == -1) {
             PyErr_Format(PyExc_MemoryError, "ioctl(VIDIOC_QUERYBUF) failure : %d, %s",
                          ERRNO_ARGS);
@@ -211,10 +217,7 @@ LM_EXPORT int v4l2_start_capturing(lmCameraObject *self)
 {
     for (unsigned int i = 0; i < self->n_buffers; ++i) {
         struct v4l2_buffer buf;
-        memset(&buf, 0, sizeof buf);
-        buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        buf.memory = V4L2_MEMORY_MMAP;
-        buf.index = i;
+        mmap_buffer(&buf, i);
         if (v4l2_xioctl(self->fd, VIDIOC_QBUF, &buf) == -1) {
             PyErr_Format(PyExc_OSError, "ioctl(VIDIOC_QBUF) failure : %d, %s", ERRNO_ARGS);
             return 0;
@@ -333,9 +336,7 @@ namespace {
 // Dequeues a filled buffer; 0 with errno set on failure.
 int dequeue(lmCameraObject *self, struct v4l2_buffer *buf)
 {
-    memset(buf, 0, sizeof *buf);
-    buf->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buf->memory = V4L2_MEMORY_MMAP;
+    mmap_buffer(buf, 0);
     if (v4l2_xioctl(self->fd, VIDIOC_DQBUF, buf) == -1)
         return 0;
     if (buf->index >= self->n_buffers) {
@@ -498,13 +499,18 @@ void set_control(int fd, Uint32 id, int value, int *stored)
         *stored = value;
 }
 
+PyObject *stored_controls(lmCameraObject *self)
+{
+    return Py_BuildValue("(NNi)", PyBool_FromLong(self->hflip), PyBool_FromLong(self->vflip),
+                         self->brightness);
+}
+
 PyObject *controls_tuple(lmCameraObject *self)
 {
     get_control(self->fd, V4L2_CID_HFLIP, &self->hflip);
     get_control(self->fd, V4L2_CID_VFLIP, &self->vflip);
     get_control(self->fd, V4L2_CID_BRIGHTNESS, &self->brightness);
-    return Py_BuildValue("(NNi)", PyBool_FromLong(self->hflip), PyBool_FromLong(self->vflip),
-                         self->brightness);
+    return stored_controls(self);
 }
 
 PyObject *cam_start(PyObject *self, PyObject *args)
@@ -536,8 +542,7 @@ PyObject *cam_set_controls(PyObject *self_, PyObject *args, PyObject *kwds)
     set_control(self->fd, V4L2_CID_HFLIP, hflip, &self->hflip);
     set_control(self->fd, V4L2_CID_VFLIP, vflip, &self->vflip);
     set_control(self->fd, V4L2_CID_BRIGHTNESS, brightness, &self->brightness);
-    return Py_BuildValue("(NNi)", PyBool_FromLong(self->hflip), PyBool_FromLong(self->vflip),
-                         self->brightness);
+    return stored_controls(self);
 }
 
 PyObject *cam_get_size(PyObject *self_, PyObject *)
@@ -551,10 +556,7 @@ PyObject *cam_query_image(PyObject *self_, PyObject *)
     lmCameraObject *self = (lmCameraObject *)self_;
     for (unsigned int i = 0; i < self->n_buffers; ++i) {
         struct v4l2_buffer buf;
-        memset(&buf, 0, sizeof buf);
-        buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        buf.memory = V4L2_MEMORY_MMAP;
-        buf.index = i;
+        mmap_buffer(&buf, i);
         if (v4l2_xioctl(self->fd, VIDIOC_QUERYBUF, &buf) == -1) {
             PyErr_Format(PyExc_MemoryError, "ioctl(VIDIOC_QUERYBUF) failure : %d, %s",
                          ERRNO_ARGS);
