@@ -490,3 +490,32 @@ def test_colorspace_known_values_and_errors():
         camera.colorspace(s, "YUV", surface.Surface((5, 1), 0, 16))
     d = surface.Surface((5, 1), 0, 32)
     assert camera.colorspace(s, "HSV", d) is d
+
+
+class CamDest(ctypes.Structure):
+    _fields_ = [("pixels", ctypes.c_void_p), ("pitch", ctypes.c_int),
+                ("w", ctypes.c_int), ("h", ctypes.c_int), ("format", ctypes.c_void_p)]
+
+
+@pytest.mark.parametrize("routine, space", [
+    ("bgr32_to_rgb", "RGB"), ("rgb_to_yuv", "YUV"), ("rgb_to_hsv", "HSV")])
+def test_xr24_frames(routine, space):
+    """XR24 (B, G, R, X) frames, through the exported routines."""
+    lib = ctypes.CDLL(camera.__file__)
+    w, h = 5, 3
+    frame = np.random.default_rng(3).integers(0, 256, 4 * w * h, dtype=np.uint8)
+    dst = surface.Surface((w, h), 0, 24)
+    sd = _surfmem.sdl(dst)
+    d = CamDest(sd.pixels, sd.pitch, w, h, sd.format)
+    args = [frame.ctypes.data_as(ctypes.c_void_p), ctypes.byref(d)]
+    if routine != "bgr32_to_rgb":
+        args.append(ctypes.c_uint32(int.from_bytes(b"XR24", "little")))
+    getattr(lib, routine)(*args)
+    p = frame.reshape(h, w, 4).astype(np.int64)
+    r, g, b = p[..., 2], p[..., 1], p[..., 0]
+    if space == "RGB":
+        want = np.stack((b, g, r), -1)
+    else:
+        a, bb, c = (rgb_to_yuv if space == "YUV" else rgb_to_hsv)(r, g, b)
+        want = np.stack((c, bb, a), -1)
+    assert np.array_equal(pixels(dst), want)

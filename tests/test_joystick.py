@@ -14,7 +14,8 @@ joystick = pytest.importorskip("lumora.joystick")
 event = pytest.importorskip("lumora.event")
 base = pytest.importorskip("lumora.base")
 
-from _sdlpush import SDL, init_video  # noqa: E402
+from _sdlpush import SDL  # noqa: E402
+from _videostate import video  # noqa: E402,F401
 
 JOYAXISMOTION, JOYHATMOTION, JOYBUTTONDOWN = 0x600, 0x602, 0x603
 JOYDEVICEADDED, JOYDEVICEREMOVED = 0x605, 0x606
@@ -204,8 +205,7 @@ def test_instance_map_survives_rebinding(pad):
         event._joy_instance_map = saved
 
 
-def test_events_carry_device_index():
-    init_video()
+def test_events_carry_device_index(video):
     joystick.init()
     event.clear()
     try:
