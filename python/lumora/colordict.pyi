@@ -1,0 +1,3 @@
+from typing import Tuple
+
+THECOLORS: dict[str, Tuple[int, int, int, int]]

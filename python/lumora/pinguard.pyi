@@ -1,0 +1,6 @@
+from typing_extensions import disjoint_base
+
+@disjoint_base
+class SurfLifeLock: ...
+
+SurfLifeLockType = SurfLifeLock

@@ -1,0 +1,5 @@
+from typing import BinaryIO
+
+__all__ = ["getResource"]
+
+def getResource(identifier: str, pkgname: str = ...) -> BinaryIO: ...
