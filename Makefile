@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD ?= build/dev
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: setup install demo test dev asan bench docs clean
+.PHONY: setup install demo test dev asan bench docs typecheck clean
 
 setup:
 	PYTHON=$(PYTHON) scripts/setup.sh
@@ -41,6 +41,13 @@ docs: install
 	SDL_VIDEODRIVER=dummy $(PYTHON) docs/gallery.py docs/_gallery
 	$(PYTHON) -m sphinx -W -q -b html docs build/docs
 	@echo "docs: build/docs/index.html"
+
+# The hand-written stubs (python/lumora/*.pyi): the examples type-check
+# strictly against them, and stubtest compares them with the installed
+# modules (the allow-list names what it cannot see at run time).
+typecheck: install
+	$(PYTHON) -m mypy --strict python/lumora/examples docs/gallery.py
+	SDL_VIDEODRIVER=dummy $(PYTHON) -m mypy.stubtest lumora --allowlist stubtest-allowlist.txt
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

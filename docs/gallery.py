@@ -9,6 +9,7 @@ simply has no pictures.
 import math
 import os
 import sys
+from typing import Callable, List, Sequence, Tuple
 
 os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
 _stage = os.environ.get("LUMORA_STAGE")
@@ -16,7 +17,10 @@ if _stage:
     sys.path.insert(0, os.path.abspath(_stage))
 
 import lumora  # noqa: E402
-from lumora import Surface, draw, image  # noqa: E402
+from lumora import Rect, Surface, draw, image  # noqa: E402
+
+# (name, code shown under the picture, the picture)
+Picture = Tuple[str, str, Surface]
 
 SIZE = (160, 120)
 BG = (24, 28, 48)
@@ -24,13 +28,13 @@ FG = (255, 200, 40)
 ACCENT = (80, 190, 255)
 
 
-def canvas(size=SIZE, flags=0):
+def canvas(size: Tuple[int, int] = SIZE, flags: int = 0) -> Surface:
     s = Surface(size, flags, 32)
     s.fill(BG)
     return s
 
 
-def sprite():
+def sprite() -> Surface:
     """The picture the transform and mask examples start from."""
     s = Surface((64, 48), lumora.SRCALPHA, 32)
     s.fill((0, 0, 0, 0))
@@ -42,18 +46,18 @@ def sprite():
     return s
 
 
-def on_canvas(pic):
+def on_canvas(pic: Surface) -> Surface:
     c = canvas()
     c.blit(pic, pic.get_rect(center=c.get_rect().center))
     return c
 
 
-def draw_pictures():
+def draw_pictures() -> List[Picture]:
     pts = [(20, 100), (50, 20), (80, 90), (110, 30), (140, 100)]
     star = [(80 + int(50 * math.cos(a * math.pi / 5 - math.pi / 2) * (1 if a % 2 == 0 else 0.45)),
              60 + int(50 * math.sin(a * math.pi / 5 - math.pi / 2) * (1 if a % 2 == 0 else 0.45)))
             for a in range(10)]
-    shapes = [
+    shapes: List[Tuple[str, str, Callable[[Surface], Rect]]] = [
         ("line", "draw.line(s, color, (10, 110), (150, 10), 5)",
          lambda s: draw.line(s, FG, (10, 110), (150, 10), 5)),
         ("lines", "draw.lines(s, color, False, points, 3)",
@@ -84,13 +88,13 @@ def draw_pictures():
     return out
 
 
-def transform_pictures():
+def transform_pictures() -> List[Picture]:
     try:
-        from lumora import transform
+        from lumora import transform  # type: ignore[attr-defined, unused-ignore]
     except ImportError:
         return []
     src = sprite()
-    cases = [
+    cases: List[Tuple[str, str, Callable[[], Surface]]] = [
         ("source", "the sprite the examples below start from", lambda: src),
         ("scale", "transform.scale(sprite, (128, 48))", lambda: transform.scale(src, (128, 48))),
         ("smoothscale", "transform.smoothscale(sprite, (128, 96))",
@@ -106,21 +110,21 @@ def transform_pictures():
     return _run(cases, "transform")
 
 
-def mask_pictures():
+def mask_pictures() -> List[Picture]:
     try:
         from lumora import mask
     except ImportError:
         return []
     src = sprite()
 
-    def outline():
+    def outline() -> Surface:
         c = canvas()
         m = mask.from_surface(src)
         off = src.get_rect(center=c.get_rect().center).topleft
         draw.lines(c, FG, True, [(x + off[0], y + off[1]) for x, y in m.outline()])
         return c
 
-    def components():
+    def components() -> Surface:
         m = mask.from_surface(src)
         c = canvas()
         colours = [FG, ACCENT, (230, 80, 90), (120, 220, 120), (200, 120, 255)]
@@ -129,7 +133,7 @@ def mask_pictures():
                             dest=src.get_rect(center=c.get_rect().center))
         return c
 
-    cases = [
+    cases: List[Tuple[str, str, Callable[[], Surface]]] = [
         ("mask_outline", "draw.lines(s, color, True, mask.from_surface(sprite).outline())", outline),
         ("mask_components", "mask.from_surface(sprite).connected_components(), each to_surface in its own colour",
          components),
@@ -137,8 +141,8 @@ def mask_pictures():
     return _run(cases, "mask")
 
 
-def _run(cases, what):
-    out = []
+def _run(cases: Sequence[Tuple[str, str, Callable[[], Surface]]], what: str) -> List[Picture]:
+    out: List[Picture] = []
     for name, code, fn in cases:
         try:
             pic = fn()
@@ -149,7 +153,7 @@ def _run(cases, what):
     return out
 
 
-def main(outdir):
+def main(outdir: str) -> None:
     os.makedirs(outdir, exist_ok=True)
     lumora.init()
     sections = [("Drawing", draw_pictures()), ("Transforms", transform_pictures()),

@@ -23,8 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 
-PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis sphinx)
-if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis, sphinx" 2>/dev/null; then
+PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis sphinx mypy)
+if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis, sphinx, mypy" 2>/dev/null; then
   echo "setup: installing ${PIP_PACKAGES[*]}"
   "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
 fi

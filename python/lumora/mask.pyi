@@ -1,8 +1,8 @@
 from typing_extensions import disjoint_base
-from typing import List, Optional, Self, Tuple
+from typing import List, Optional, Self, Tuple, Union
 
 from lumora.color import ColorLike
-from lumora.rect import Coordinate, Rect
+from lumora.rect import Coordinate, Rect, RectLike
 from lumora.surface import Surface
 
 @disjoint_base
@@ -37,7 +37,7 @@ class Mask:
                    unsetsurface: Optional[Surface] = None,
                    setcolor: Optional[ColorLike] = (255, 255, 255, 255),
                    unsetcolor: Optional[ColorLike] = (0, 0, 0, 255),
-                   dest: Coordinate = (0, 0)) -> Surface: ...
+                   dest: Union[Coordinate, RectLike] = (0, 0)) -> Surface: ...
 
 MaskType = Mask
 

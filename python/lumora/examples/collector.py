@@ -18,6 +18,15 @@ import math
 import os
 import random
 import sys
+from types import ModuleType
+from typing import TYPE_CHECKING, Dict, List, Optional, Sequence, Set, Tuple
+
+if TYPE_CHECKING:
+    from lumora.font import Font
+    from lumora import rect
+    from lumora.surface import Surface
+
+Colour = Tuple[int, int, int]
 
 WIDTH, HEIGHT = 480, 320
 BACKGROUND = (16, 20, 40)
@@ -39,7 +48,7 @@ INVULNERABLE_FRAMES = 60
 WINDOWLESS_DRIVERS = ("dummy", "offscreen")
 
 
-def start_video(lumora):
+def start_video(lumora: ModuleType) -> bool:
     """Start the display; with no screen to open a window on, fall back to
     SDL's window-less driver.  True when the game runs without a screen."""
     try:
@@ -54,22 +63,22 @@ def start_video(lumora):
 class Game:
     """The game state; `step` advances one frame from the held directions."""
 
-    def __init__(self, lumora, seed=7):
+    def __init__(self, lumora: ModuleType, seed: int = 7) -> None:
         self.lm = lumora
         self.rng = random.Random(seed)
         self.best = 0
         self.reset()
 
-    def reset(self):
+    def reset(self) -> None:
         Rect = self.lm.Rect
-        self.player = Rect(0, 0, PLAYER_SIZE, PLAYER_SIZE)
+        self.player: rect.Rect = Rect(0, 0, PLAYER_SIZE, PLAYER_SIZE)
         self.player.center = (WIDTH // 2, HEIGHT // 2)
         self.score = 0
         self.lives = LIVES
         self.invulnerable = INVULNERABLE_FRAMES
         self.game_over = 0
         self.coins = [self._free_spot(COIN_RADIUS) for _ in range(NUM_COINS)]
-        self.hazards = []
+        self.hazards: List[List[float]] = []
         for _ in range(NUM_HAZARDS):
             x, y = self._free_spot(HAZARD_RADIUS)
             angle = self.rng.uniform(0, 2 * math.pi)
@@ -77,7 +86,7 @@ class Game:
             self.hazards.append([float(x), float(y), speed * math.cos(angle),
                                  speed * math.sin(angle)])
 
-    def _free_spot(self, radius):
+    def _free_spot(self, radius: int) -> Tuple[int, int]:
         """A random point inside the field, away from the player."""
         margin = radius + 30
         for _ in range(100):
@@ -88,7 +97,7 @@ class Game:
                 return x, y
         return margin, margin + 20
 
-    def step(self, dx, dy):
+    def step(self, dx: int, dy: int) -> None:
         if self.game_over:
             self.game_over -= 1
             if not self.game_over:
@@ -134,7 +143,8 @@ _SEGMENTS = {
 }
 
 
-def draw_digits(draw, surface, text, pos, colour, size=14):
+def draw_digits(draw: ModuleType, surface: "Surface", text: str, pos: Tuple[int, int],
+                colour: Colour, size: int = 14) -> None:
     x, y = pos
     t = max(2, size // 6)
     for ch in text:
@@ -154,11 +164,11 @@ class Renderer:
     """Draws a frame of the game with lumora.draw (and lumora.font when it
     imports)."""
 
-    def __init__(self, lumora):
+    def __init__(self, lumora: ModuleType) -> None:
         import lumora.draw
         self.draw = lumora.draw
         self.lm = lumora
-        self.font = None
+        self.font: Optional[Font] = None
         try:
             import lumora.font
             lumora.font.init()
@@ -166,13 +176,14 @@ class Renderer:
         except Exception:  # noqa: BLE001 - digits drawn by hand instead
             self.font = None
 
-    def text(self, screen, text, pos, colour=TEXT_COLOUR):
+    def text(self, screen: "Surface", text: str, pos: Tuple[int, int],
+             colour: Colour = TEXT_COLOUR) -> None:
         if self.font is not None:
             screen.blit(self.font.render(text, True, colour), pos)
         else:
             draw_digits(self.draw, screen, "".join(c for c in text if c.isdigit()), pos, colour)
 
-    def frame(self, screen, game, frame_no):
+    def frame(self, screen: "Surface", game: Game, frame_no: int) -> None:
         draw = self.draw
         screen.fill(BACKGROUND)
         for x in range(0, WIDTH, 40):
@@ -194,29 +205,30 @@ class Renderer:
             self.text(screen, "Game over - best %d" % game.best, (WIDTH // 2 - 100, HEIGHT // 2))
 
 
-KEYS_FOR = None  # filled by main(): direction -> key code
+KEYS_FOR: Optional[Dict[str, int]] = None  # filled by main(): direction -> key code
 
 
 class Autopilot:
     """Scripted input: heads for the nearest coin, shies away from hazards,
     and posts the key presses and releases a player would make."""
 
-    def __init__(self, lumora, game):
+    def __init__(self, lumora: ModuleType, game: Game) -> None:
         self.lm = lumora
         self.game = game
-        self.down = set()
+        self.down: Set[int] = set()
 
-    def wanted(self):
+    def wanted(self) -> Set[int]:
         g = self.game
         px, py = g.player.center
         tx, ty = min(g.coins, key=lambda c: math.hypot(c[0] - px, c[1] - py))
-        vx, vy = tx - px, ty - py
+        vx: float = tx - px
+        vy: float = ty - py
         for hx, hy, _, _ in g.hazards:
             d = math.hypot(hx - px, hy - py)
             if d < 50:
                 vx += (px - hx) * 60 / max(d, 1)
                 vy += (py - hy) * 60 / max(d, 1)
-        keys = set()
+        keys: Set[int] = set()
         lm = self.lm
         if vx > PLAYER_SPEED / 2:
             keys.add(lm.K_RIGHT)
@@ -228,7 +240,7 @@ class Autopilot:
             keys.add(lm.K_UP)
         return keys
 
-    def post(self):
+    def post(self) -> None:
         lm = self.lm
         want = self.wanted()
         for k in sorted(self.down - want):
@@ -238,7 +250,7 @@ class Autopilot:
         self.down = want
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(description="Collect the coins, dodge the hazards.")
     parser.add_argument("--frames", type=int, default=None,
                         help="play this many frames of scripted input, then stop")
@@ -271,7 +283,7 @@ def main(argv=None):
         lumora.K_d: (1, 0), lumora.K_UP: (0, -1), lumora.K_w: (0, -1),
         lumora.K_DOWN: (0, 1), lumora.K_s: (0, 1),
     }
-    held = set()
+    held: Set[int] = set()
     frame_no = 0
     running = True
     while running and (frames is None or frame_no < frames):
