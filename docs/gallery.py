@@ -30,15 +30,20 @@ def canvas(size=SIZE, flags=0):
     return s
 
 
-def sprite():
+def sprite(border=True):
     """The picture the transform and mask examples start from."""
     s = Surface((64, 48), lumora.SRCALPHA, 32)
     s.fill((0, 0, 0, 0))
     draw.ellipse(s, FG, (4, 4, 56, 40))
-    draw.circle(s, BG, (22, 20), 5)
-    draw.circle(s, BG, (42, 20), 5)
-    draw.arc(s, (200, 60, 40), (16, 14, 32, 24), math.pi * 1.1, math.pi * 1.9, 3)
-    draw.rect(s, ACCENT, (0, 0, 64, 48), 2)
+    # Eyes and mouth are holes (drawing writes alpha too), so the mask
+    # examples see them.
+    draw.circle(s, (0, 0, 0, 0), (22, 20), 5)
+    draw.circle(s, (0, 0, 0, 0), (42, 20), 5)
+    draw.circle(s, (200, 60, 40), (32, 34), 4)
+    if border:
+        draw.rect(s, ACCENT, (0, 0, 64, 48), 2)
+    else:
+        draw.circle(s, ACCENT, (58, 6), 5)
     return s
 
 
@@ -111,7 +116,7 @@ def mask_pictures():
         from lumora import mask
     except ImportError:
         return []
-    src = sprite()
+    src = sprite(border=False)
 
     def outline():
         c = canvas()
