@@ -34,15 +34,20 @@ def canvas(size: Tuple[int, int] = SIZE, flags: int = 0) -> Surface:
     return s
 
 
-def sprite() -> Surface:
+def sprite(border: bool = True) -> Surface:
     """The picture the transform and mask examples start from."""
     s = Surface((64, 48), lumora.SRCALPHA, 32)
     s.fill((0, 0, 0, 0))
     draw.ellipse(s, FG, (4, 4, 56, 40))
-    draw.circle(s, BG, (22, 20), 5)
-    draw.circle(s, BG, (42, 20), 5)
-    draw.arc(s, (200, 60, 40), (16, 14, 32, 24), math.pi * 1.1, math.pi * 1.9, 3)
-    draw.rect(s, ACCENT, (0, 0, 64, 48), 2)
+    # Eyes and mouth are holes (drawing writes alpha too), so the mask
+    # examples see them.
+    draw.circle(s, (0, 0, 0, 0), (22, 20), 5)
+    draw.circle(s, (0, 0, 0, 0), (42, 20), 5)
+    draw.circle(s, (200, 60, 40), (32, 34), 4)
+    if border:
+        draw.rect(s, ACCENT, (0, 0, 64, 48), 2)
+    else:
+        draw.circle(s, ACCENT, (58, 6), 5)
     return s
 
 
@@ -115,7 +120,7 @@ def mask_pictures() -> List[Picture]:
         from lumora import mask
     except ImportError:
         return []
-    src = sprite()
+    src = sprite(border=False)
 
     def outline() -> Surface:
         c = canvas()
