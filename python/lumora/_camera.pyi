@@ -1,5 +1,4 @@
-from typing import final
-from typing import List, Optional, Tuple
+from typing import List, Optional, Tuple, final
 
 from lumora.rect import Coordinate
 from lumora.surface import Surface

@@ -1,6 +1,6 @@
-from typing_extensions import disjoint_base
 from typing import Iterator, Sequence, Self, Tuple, TypeAlias, Union, overload
 
+from typing_extensions import disjoint_base
 
 # Anything colour parsing accepts: a Color, a colour name, "#rrggbb[aa]" or
 # "0xrrggbb[aa]", an int read as 0xRRGGBBAA, or a sequence of 3 or 4 ints.

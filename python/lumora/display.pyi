@@ -1,5 +1,4 @@
-from typing import final
-from typing import Dict, List, Literal, Optional, Sequence, Tuple, Union
+from typing import Dict, List, Literal, Optional, Sequence, Tuple, Union, final
 
 from lumora.color import ColorLike
 from lumora.event import Event

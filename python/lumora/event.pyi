@@ -1,5 +1,4 @@
-from typing import final
-from typing import Any, Dict, List, Literal, Optional, Sequence, Union, overload
+from typing import Any, Dict, List, Literal, Optional, Sequence, Union, final, overload
 
 # An event type number or a sequence of them.
 _EventTypes = Union[int, Sequence[int]]

@@ -1,6 +1,7 @@
-from typing_extensions import disjoint_base
 import os
 from typing import IO, List, Optional, Tuple, Union
+
+from typing_extensions import disjoint_base
 
 from lumora.color import ColorLike
 from lumora.surface import Surface

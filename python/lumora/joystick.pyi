@@ -1,5 +1,4 @@
-from typing import final
-from typing import Self, Tuple
+from typing import Self, Tuple, final
 
 @final
 class Joystick:

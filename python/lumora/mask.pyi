@@ -1,5 +1,6 @@
-from typing_extensions import disjoint_base
 from typing import List, Optional, Self, Tuple, Union
+
+from typing_extensions import disjoint_base
 
 from lumora.color import ColorLike
 from lumora.rect import Coordinate, Rect, RectLike

@@ -1,8 +1,8 @@
-from typing_extensions import disjoint_base
 from typing import (Callable, Iterator, List, Mapping, Optional,
                     Protocol, Self, Sequence, Tuple, TypeAlias, TypeVar,
                     Union, overload)
 
+from typing_extensions import disjoint_base
 
 _T = TypeVar("_T")
 _K = TypeVar("_K")

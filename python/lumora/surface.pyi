@@ -1,6 +1,7 @@
-from typing_extensions import disjoint_base
 from typing import (Iterable, List, Literal, Optional, Self, Sequence, Tuple,
                     Union, overload)
+
+from typing_extensions import disjoint_base
 
 from lumora.color import Color, ColorLike
 from lumora.rect import Coordinate, Rect, RectLike

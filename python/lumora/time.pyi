@@ -1,5 +1,6 @@
-from typing_extensions import disjoint_base
 from typing import Union
+
+from typing_extensions import disjoint_base
 
 from lumora.event import Event
 
