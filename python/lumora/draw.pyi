@@ -1,4 +1,4 @@
-from typing import Optional, Sequence
+from typing import Sequence
 
 from lumora.color import ColorLike
 from lumora.rect import Coordinate, Rect, RectLike
@@ -13,10 +13,9 @@ def aaline(surface: Surface, color: ColorLike, start_pos: Coordinate,
 def aalines(surface: Surface, color: ColorLike, closed: bool,
             points: Sequence[Coordinate], blend: int = 1) -> Rect: ...
 def circle(surface: Surface, color: ColorLike, center: Coordinate, radius: float,
-           width: int = 0, draw_top_right: Optional[bool] = None,
-           draw_top_left: Optional[bool] = None,
-           draw_bottom_left: Optional[bool] = None,
-           draw_bottom_right: Optional[bool] = None) -> Rect: ...
+           width: int = 0, draw_top_right: bool = False,
+           draw_top_left: bool = False, draw_bottom_left: bool = False,
+           draw_bottom_right: bool = False) -> Rect: ...
 def ellipse(surface: Surface, color: ColorLike, rect: RectLike, width: int = 0) -> Rect: ...
 def arc(surface: Surface, color: ColorLike, rect: RectLike, start_angle: float,
         stop_angle: float, width: int = 1) -> Rect: ...
