@@ -67,7 +67,7 @@ def store(s, values):
 
 
 def channels(s):
-    """(w, h, 4) uint8 RGBA of every pixel, decoded from the masks."""
+    """(w, h, 4) uint8 RGBA of every pixel, decoded from the masks or palette."""
     vals = mapped(s).astype(np.uint64)
     if s.get_bytesize() == 1:
         pal = np.array([tuple(c) for c in s.get_palette()], np.uint8)
@@ -77,10 +77,8 @@ def channels(s):
         if not m:
             out[..., i] = 255 if i == 3 else 0
             continue
-        v = ((vals & m) >> sh) << loss
-        bits = 8 - loss
-        # widen by bit replication, as SDL does
-        v = v | (v >> bits) if bits < 8 else v
-        v = v | (v >> (2 * bits)) if 2 * bits < 8 else v
+        top = m >> sh
+        # SDL widens an n-bit channel to v * 255 // (2**n - 1)
+        v = ((vals & m) >> sh) * 255 // top
         out[..., i] = v.astype(np.uint8)
     return out

@@ -1,6 +1,8 @@
 // Pixel kernels of lumora.texelgrid.
 #include "gridkern.h"
 
+#include "../surface/pixels.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -8,44 +10,20 @@ namespace lmgrid {
 
 Uint32 read_px(const Uint8 *p, int bpp)
 {
-    switch (bpp) {
-    case 1:
-        return p[0];
-    case 2: {
-        Uint16 v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    case 3:
-        return (Uint32)p[0] | ((Uint32)p[1] << 8) | ((Uint32)p[2] << 16);
-    default: {
-        Uint32 v;
-        memcpy(&v, p, 4);
-        return v;
-    }
-    }
+    return bpp == 1 ? lmpx::rd<1>(p) : bpp == 2 ? lmpx::rd<2>(p)
+         : bpp == 3 ? lmpx::rd<3>(p) : lmpx::rd<4>(p);
 }
 
 void write_px(Uint8 *p, int bpp, Uint32 v)
 {
-    switch (bpp) {
-    case 1:
-        p[0] = (Uint8)v;
-        break;
-    case 2: {
-        Uint16 w = (Uint16)v;
-        memcpy(p, &w, 2);
-        break;
-    }
-    case 3:
-        p[0] = (Uint8)v;
-        p[1] = (Uint8)(v >> 8);
-        p[2] = (Uint8)(v >> 16);
-        break;
-    default:
-        memcpy(p, &v, 4);
-        break;
-    }
+    if (bpp == 1)
+        lmpx::wr<1>(p, v);
+    else if (bpp == 2)
+        lmpx::wr<2>(p, v);
+    else if (bpp == 3)
+        lmpx::wr<3>(p, v);
+    else
+        lmpx::wr<4>(p, v);
 }
 
 namespace {
