@@ -261,3 +261,20 @@ def test_docstrings():
     assert rp.__doc__ == "lumora module for general pixel array copying"
     assert rp.make_surface.__doc__.startswith("lumora.rasterport.make_surface(array) -> Surface")
     store(surface("8", 1, 1), [[0]])
+
+
+@pytest.mark.parametrize("layout", ["32", "32x", "24rgb", "16"])
+def test_packed_frames_both_ways(layout):
+    # (w, h, 3) views of a C-ordered (h, w, 3) image with a spare column:
+    # the spare bytes right after each row must stay untouched.
+    s = surface(layout, W, H, seed=8)
+    big = np.full((H, W + 1, 3), 77, np.uint8)
+    frame = big[:, :W].transpose(1, 0, 2)
+    rp.surface_to_array(frame, s)
+    np.testing.assert_array_equal(frame, channels(s)[..., :3])
+    assert (big[:, W] == 77).all()
+    src = rng.integers(0, 256, (H, W, 3), dtype=np.uint8).transpose(1, 0, 2)
+    rp.array_to_surface(s, src)
+    got = channels(s)[..., :3].astype(int)
+    losses = np.array(s.get_losses()[:3])
+    np.testing.assert_array_equal(got >> losses, src.astype(int) >> losses)

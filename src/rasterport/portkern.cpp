@@ -116,6 +116,67 @@ bool one_of(int v, std::initializer_list<int> set)
     return false;
 }
 
+// Bytes R, G, B -> 32-bit pixels with 8-bit channels.  X, C > 0 fix the
+// item strides at compile time (packed RGB triples), 0 takes them from `a`.
+template <int X, int C>
+void pack_rgb(const Pixels &px, const Items &a, Uint32 opaque, int rs, int gs, int bs)
+{
+    const ptrdiff_t sx = X ? X : a.s[0], sc = C ? C : a.s[2];
+    for (int y = 0; y < px.h; ++y) {
+        Uint8 *__restrict prow = px.p + (ptrdiff_t)y * px.pitch;
+        const Uint8 *__restrict q = a.p + y * a.s[1];
+        int x = 0;
+        if constexpr (X == 3 && C == 1 && k_little) {
+            // Packed triples: one 4-byte load each (the 4th byte belongs
+            // to the next triple, so the row's last one is read bytewise).
+            for (; x + 1 < px.w; ++x) {
+                Uint32 t;
+                memcpy(&t, q + 3 * (ptrdiff_t)x, 4);
+                Uint32 v = opaque | ((t & 0xFF) << rs) | (((t >> 8) & 0xFF) << gs) |
+                           (((t >> 16) & 0xFF) << bs);
+                memcpy(prow + 4 * (ptrdiff_t)x, &v, 4);
+            }
+        }
+        for (; x < px.w; ++x) {
+            const Uint8 *e = q + x * sx;
+            Uint32 v = opaque | ((Uint32)e[0] << rs) | ((Uint32)e[sc] << gs) |
+                       ((Uint32)e[2 * sc] << bs);
+            memcpy(prow + 4 * (ptrdiff_t)x, &v, 4);
+        }
+    }
+}
+
+// 32-bit pixels with 8-bit channels -> bytes R, G, B.
+template <int X, int C>
+void unpack_rgb(const Pixels &px, const Items &a, int rs, int gs, int bs)
+{
+    const ptrdiff_t sx = X ? X : a.s[0], sc = C ? C : a.s[2];
+    for (int y = 0; y < px.h; ++y) {
+        const Uint8 *__restrict prow = px.p + (ptrdiff_t)y * px.pitch;
+        Uint8 *__restrict q = a.p + y * a.s[1];
+        int x = 0;
+        if constexpr (X == 3 && C == 1 && k_little) {
+            // Packed triples: one 4-byte store each; its 4th byte is
+            // rewritten by the next triple (the row's last one is bytewise).
+            for (; x + 1 < px.w; ++x) {
+                Uint32 v;
+                memcpy(&v, prow + 4 * (ptrdiff_t)x, 4);
+                Uint32 t = ((v >> rs) & 0xFF) | (((v >> gs) & 0xFF) << 8) |
+                           (((v >> bs) & 0xFF) << 16);
+                memcpy(q + 3 * (ptrdiff_t)x, &t, 4);
+            }
+        }
+        for (; x < px.w; ++x) {
+            Uint32 v;
+            memcpy(&v, prow + 4 * (ptrdiff_t)x, 4);
+            Uint8 *e = q + x * sx;
+            e[0] = (Uint8)(v >> rs);
+            e[sc] = (Uint8)(v >> gs);
+            e[2 * sc] = (Uint8)(v >> bs);
+        }
+    }
+}
+
 // Byte of a 3-byte pixel holding the channel at `shift`.
 inline int byte_of(int shift)
 {
@@ -168,6 +229,12 @@ bool put_values(const Pixels &px, const Items &a)
 {
     if (px.bpp == 3 ? (a.isize < 3 || a.isize > 9) : !one_of(a.isize, {1, 2, 4, 8}))
         return false;
+    if (k_little && !a.big && a.isize == px.bpp && a.s[0] == px.bpp) {
+        // Items are the pixels' own bytes: whole rows at once.
+        for (int y = 0; y < px.h; ++y)
+            memcpy(px.p + (ptrdiff_t)y * px.pitch, a.p + y * a.s[1], (size_t)px.w * px.bpp);
+        return true;
+    }
     with_bpp(px.bpp, [&](auto bpp) {
         constexpr int N = decltype(bpp)::value;
         with_reader(a.isize, a.big, [&](auto rd) {
@@ -198,6 +265,13 @@ bool put_rgb(const Pixels &px, const Items &a, const SDL_PixelFormat *f)
     const Uint32 opaque = f->Amask ? (255u >> f->Aloss) << f->Ashift : 0;
     const int rl = f->Rloss, gl = f->Gloss, bl = f->Bloss;
     const int rs = f->Rshift, gs = f->Gshift, bs = f->Bshift;
+    if (k_little && !a.big && a.isize == 1 && px.bpp == 4 && rl + gl + bl == 0) {
+        if (a.s[0] == 3 && s2 == 1)
+            pack_rgb<3, 1>(px, a, opaque, rs, gs, bs);
+        else
+            pack_rgb<0, 0>(px, a, opaque, rs, gs, bs);
+        return true;
+    }
     with_bpp(px.bpp, [&](auto bpp) {
         constexpr int N = decltype(bpp)::value;
         with_reader(a.isize, a.big, [&](auto rd) {
@@ -256,9 +330,17 @@ void get_channel(const Pixels &px, const Items &a, const Unmap &um, int channel,
     });
 }
 
-void get_rgb(const Pixels &px, const Items &a, const Unmap &um)
+void get_rgb(const Pixels &px, const Items &a, const Unmap &um, const SDL_PixelFormat *f)
 {
     const ptrdiff_t s2 = a.s[2];
+    if (k_little && !a.big && a.isize == 1 && px.bpp == 4 && f->Rmask == 0xFFu << f->Rshift &&
+        f->Gmask == 0xFFu << f->Gshift && f->Bmask == 0xFFu << f->Bshift) {
+        if (a.s[0] == 3 && s2 == 1)
+            unpack_rgb<3, 1>(px, a, f->Rshift, f->Gshift, f->Bshift);
+        else
+            unpack_rgb<0, 0>(px, a, f->Rshift, f->Gshift, f->Bshift);
+        return;
+    }
     with_bpp(px.bpp, [&](auto bpp) {
         constexpr int N = decltype(bpp)::value;
         if (k_little && !a.big && a.isize == 1) {

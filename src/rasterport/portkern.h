@@ -54,7 +54,8 @@ void get_values(const Pixels &px, const Items &a);                 // raw values
 // where the pixel equals `key` and `fixed` elsewhere.
 void get_channel(const Pixels &px, const Items &a, const Unmap &um, int channel,
                  Uint8 fixed, Uint8 clear, Uint32 key);
-void get_rgb(const Pixels &px, const Items &a, const Unmap &um);   // 3-D
+void get_rgb(const Pixels &px, const Items &a, const Unmap &um,  // 3-D
+             const SDL_PixelFormat *f);
 
 // One item: its low-order byte, its value (low 8 bytes), a value written
 // into its low-order bytes with the rest zeroed.

@@ -277,7 +277,7 @@ bool copy_surface(View &view, SDL_Surface *s, char kind, Uint8 opaque, Uint8 cle
             return false;
         }
         lmport::Unmap um(s->format);
-        lmport::get_rgb(px, a, um);
+        lmport::get_rgb(px, a, um, s->format);
         return true;
     }
     PyErr_Format(PyExc_ValueError, "unsupported array depth %d", nd);
