@@ -125,3 +125,23 @@ def test_parent_not_exporting():
     with pytest.raises(TypeError):
         v.length
     gc.collect()
+
+
+def test_capsule_slots():
+    import ctypes
+    from _surfmem import _slots
+    slots = _slots(viewshim, "viewshim", 4)
+    assert slots[0] == id(ViewShim)
+    get_parent = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object)(slots[2])
+    export = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(slots[3])
+    new = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.c_void_p, ctypes.c_void_p)(slots[1])
+    ba = bytearray(b"xyz")
+    v = ViewShim(ba)
+    assert export(v) == 0 and get_parent(v) is ba
+    with pytest.raises(TypeError, match="Expected a ViewShim object: got int instance instead"):
+        get_parent(5)
+    with pytest.raises(TypeError, match="Expected a ViewShim object: got str instance instead"):
+        export("s")
+    with pytest.raises(ValueError, match="One of arguments 'obj' or 'get_buffer' is required: "
+                       "both NULL instead"):
+        new(None, None)
