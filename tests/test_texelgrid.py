@@ -255,7 +255,8 @@ def test_close_and_context_manager():
     assert s.get_locked()
     a.close()
     assert not s.get_locked()
-    for op in (lambda: a.surface, lambda: a[0], lambda: a.shape, a.close, lambda: repr(a)):
+    for op in (lambda: a.surface, lambda: a[0], lambda: a.shape, a.close, lambda: repr(a),
+               lambda: len(a), lambda: 0 in a, lambda: a.transpose(), a.make_surface):
         with pytest.raises(ValueError, match="Operation on closed TexelGrid."):
             op()
     with TexelGrid(s) as b:

@@ -371,6 +371,10 @@ PyObject *grid_subscript(PyObject *self, PyObject *key)
 
 Py_ssize_t grid_length(PyObject *self)
 {
+    if (!G(self)->surface) {
+        raise_closed();
+        return -1;
+    }
     return G(self)->shape[0];
 }
 
