@@ -389,3 +389,24 @@ def test_capsule_and_errors():
         new(5)
     assert tg.TexelGridType is TexelGrid
     assert memory(surface("8", 1, 1)).shape == (1, 1, 1)
+
+
+def test_quit_surface():
+    import ctypes
+    import lumora.surface
+    from _surfmem import _slots
+    set_surface = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object, ctypes.c_void_p,
+                                    ctypes.c_int)(_slots(lumora.surface, "surface", 4)[3])
+    s = surface("32", 4, 4)
+    a = TexelGrid(s)
+    col = a[1]
+    set_surface(s, None, 0)
+    for op in (lambda: a[0, 0], lambda: col[0], lambda: repr(a), a.make_surface,
+               lambda: 0 in a, lambda: memoryview(a)):
+        with pytest.raises(Exception, match="display Surface quit"):
+            op()
+    with pytest.raises(Exception, match="display Surface quit"):
+        a[0] = 1
+    with pytest.raises(Exception, match="display Surface quit"):
+        TexelGrid(s)
+    a.close()
