@@ -498,6 +498,8 @@ enum {
     LM_VIEWSHIM_EXPORT = 3,
     LM_VIEWSHIM_NUMSLOTS = 4
 };
+// Export callback of a ViewShim: (exporter, extended view, flags) -> 0 / -1.
+typedef int (*lm_getbufferfunc)(PyObject *, lm_buffer *, int);
 
 // ---------------------------------------------------------------------------
 // Shared helpers.

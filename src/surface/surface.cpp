@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "pixels.h"
+#include "surface_view.h"
 
 using lmpx::Area;
 using lmpx::Fmt;
@@ -1681,6 +1682,7 @@ static PyMethodDef surface_methods[] = {
     KWARGS("get_bounding_rect", s_get_bounding_rect,
            "get_bounding_rect(min_alpha=1) -> Rect\nThe smallest rect holding every pixel\n"
            "with alpha >= min_alpha (or not the colour key)."),
+    LM_SURFACE_VIEW_METHODS
     {nullptr, nullptr, 0, nullptr}};
 
 // ---------------------------------------------------------------------------
