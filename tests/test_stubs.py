@@ -51,7 +51,7 @@ def test_stubtest_agrees_with_the_modules():
 # Each line marked "# E" must be reported, and nothing else.
 SNIPPET = """\
 import lumora
-from lumora import Color, Rect, Surface, draw, event, mask
+from lumora import Color, Rect, Surface, draw, event, mask, texelgrid
 r = Rect(1, 2, 3, 4)
 x: int = r.move(1, 1).centerx
 r.center = (5, 6)
@@ -68,6 +68,9 @@ n: int = ev.code
 m = mask.Mask((2, 2))
 hit = m.overlap(m, (0, 0))
 hit[0]  # E
+g = texelgrid.TexelGrid(s)
+px: int = g[1, 2]
+column: int = g[1]  # E
 draw.circle(s, "red", 4, 3)  # E
 Rect("a", 2, 3, 4)  # E
 s.fill(1.5)  # E

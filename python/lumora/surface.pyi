@@ -5,6 +5,11 @@ from typing_extensions import disjoint_base
 
 from lumora.color import Color, ColorLike
 from lumora.rect import Coordinate, Rect, RectLike
+from lumora.viewshim import ViewShim
+
+# What get_view exports: raw bytes ('0', '1'), mapped ints ('2'), RGB
+# triples ('3') or one channel; the letters in either case.
+_ViewKind = Literal["0", "1", "2", "3", "r", "g", "b", "a", "R", "G", "B", "A"]
 
 _BlitItem = Union[
     Tuple["Surface", Union[Coordinate, RectLike]],
@@ -82,5 +87,7 @@ class Surface:
     def get_shifts(self) -> Tuple[int, int, int, int]: ...
     def get_losses(self) -> Tuple[int, int, int, int]: ...
     def get_bounding_rect(self, min_alpha: int = 1) -> Rect: ...
+    def get_buffer(self) -> ViewShim: ...
+    def get_view(self, kind: Union[_ViewKind, bytes] = "2", /) -> ViewShim: ...
 
 SurfaceType = Surface
