@@ -137,3 +137,30 @@ def rotate_model(vals, angle, bg):
             dx += icos
             dy += isin
     return out
+
+
+# --- SDL's own colour decoding, the reference the filters follow -------------
+
+_SDL = ctypes.CDLL("libSDL2-2.0.so.0")
+_U8 = ctypes.c_uint8
+_SDL.SDL_GetRGBA.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + \
+    [ctypes.POINTER(_U8)] * 4
+_SDL.SDL_MapRGBA.argtypes = [ctypes.c_void_p] + [_U8] * 4
+_SDL.SDL_MapRGBA.restype = ctypes.c_uint32
+
+
+def sdl_rgba(surf, value):
+    out = [_U8() for _ in range(4)]
+    _SDL.SDL_GetRGBA(value, sdl(surf).format, *[ctypes.byref(o) for o in out])
+    return tuple(o.value for o in out)
+
+
+def sdl_map(surf, r, g, b, a):
+    return _SDL.SDL_MapRGBA(sdl(surf).format, r, g, b, a)
+
+
+def decoded(surf):
+    """(h, w, 4) RGBA of every pixel as SDL_GetRGBA gives it."""
+    v = values(surf)
+    return np.array([[sdl_rgba(surf, int(p)) for p in row] for row in v],
+                    np.int64).reshape(v.shape + (4,))

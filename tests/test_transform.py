@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from _xfref import DEPTHS, raw, put_raw, make, values, smooth_model, \
-    rotate_model
+    rotate_model, decoded, sdl_map
 
 import lumora
 from lumora import Surface, SRCALPHA
@@ -272,3 +272,209 @@ def test_docstrings_and_dead_surface():
     s = make(4, 4)
     s.__init__((0, 0))  # noqa: PLC2801 - re-initialised surfaces stay usable
     assert tf.flip(s, 1, 1).get_size() == (0, 0)
+
+
+# --- threshold ---------------------------------------------------------------
+
+def _rgb(surf):
+    return decoded(surf)[:, :, :3]
+
+
+def _near(surf, ref, t):
+    return np.all(np.abs(_rgb(surf) - np.asarray(ref)) <= np.asarray(t), -1)
+
+
+@pytest.mark.parametrize("depth", DEPTHS)
+def test_threshold_counts_and_paints(depth):
+    src = make(9, 7, depth, seed=11)
+    src.set_at((1, 1), (255, 0, 0))
+    src.set_at((2, 1), (250, 5, 3))
+    dest = make(9, 7, depth, seed=12)
+    before = values(dest)
+    ref = tuple(int(v) for v in _rgb(src)[1, 2])
+    near = _near(src, ref, (10, 10, 10))
+    blue = dest.map_rgb((0, 0, 255))
+    n = tf.threshold(dest, src, ref, (10, 10, 10), (0, 0, 255))
+    assert n == near.sum() >= 1
+    assert np.array_equal(values(dest), np.where(near, before, blue))
+    put_raw(dest, np.zeros_like(raw(dest)))
+    n2 = tf.threshold(dest, src, ref, (10, 10, 10), (0, 0, 255), 1, None, True)
+    assert n2 == n
+    assert np.array_equal(values(dest), np.where(near, blue, 0))
+
+
+def test_threshold_count_only_and_search_surf():
+    src = make(6, 5, 32, seed=13)
+    src.fill((255, 0, 0), (0, 0, 3, 2))
+    assert tf.threshold(None, src, (255, 0, 0), set_behavior=0) == 6
+    other = make(6, 5, 32, seed=14)
+    other.fill((255, 0, 0), (0, 0, 2, 2))
+    dest = Surface((6, 5), 0, 32)
+    n = tf.threshold(dest, src, None, set_behavior=2, set_color=None,
+                     search_surf=other)
+    same = _near(src, _rgb(other), (0, 0, 0))
+    assert n == same.sum()
+    assert np.array_equal(values(dest), np.where(same, 0, values(src)))
+
+
+def test_threshold_int_colour_is_raw_pixel():
+    src = make(3, 3, 32, seed=15)
+    v = int(values(src)[1, 1]) | 0x80000000  # an opaque-looking ARGB int
+    src.set_at((1, 1), v)
+    assert tf.threshold(None, src, v, set_behavior=0) >= 1
+    dest = Surface((3, 3), 0, 32)
+    tf.threshold(dest, src, (1, 2, 3), (0, 0, 0), 0xFF00FF00)
+    assert int(values(dest)[0, 0]) == 0xFF00FF00 & 0xFFFFFFFF
+
+
+@pytest.mark.parametrize("kw,msg", [
+    (dict(dest_surface=None), "argument 1 must be lumora.Surface"),
+    (dict(set_behavior=0, set_color=(1, 2, 3), dest_surface=None),
+     "if set_behavior==0 set_color should be None"),
+    (dict(set_behavior=0), "if set_behavior==0 dest_surf_obj should be None"),
+    (dict(search_surf="S", search_color=(1, 1, 1)),
+     "if search_surf is used, search_color should be None"),
+    (dict(set_behavior=2), "if set_behavior==2 set_color should be None"),
+    (dict(search_color="red"), "invalid search_color argument"),
+    (dict(threshold="x"), "invalid threshold argument"),
+    (dict(set_color=object()), "invalid set_color argument"),
+    (dict(dest_surface="small"), "surf and dest_surf not the same size"),
+    (dict(search_surf="small", search_color=None),
+     "surf and search_surf not the same size"),
+])
+def test_threshold_errors(kw, msg):
+    src = make(4, 4)
+    args = dict(dest_surface=Surface((4, 4), 0, 32), surface=src,
+                search_color=(1, 2, 3))
+    args.update(kw)
+    for k, v in args.items():
+        if v == "S":
+            args[k] = make(4, 4)
+        elif v == "small":
+            args[k] = make(3, 4)
+    with pytest.raises(TypeError, match=msg):
+        tf.threshold(**args)
+
+
+# --- laplacian ---------------------------------------------------------------
+
+def test_laplacian_flat_and_model():
+    flat = make(5, 4, 32, alpha=True, values=np.full((4, 5, 4), 77, np.uint8))
+    assert not raw(tf.laplacian(flat)).any()
+    src = make(6, 5, 32, alpha=True, seed=16)
+    a = raw(src).astype(np.int64)
+    # Byte order of the channels (r, g, b, a) in memory.
+    order = [m.bit_length() // 8 - 1 for m in src.get_masks()]
+    rgba = a[:, :, order]
+    pad = np.pad(rgba, ((1, 1), (1, 1), (0, 0)), constant_values=255)
+    total = sum(pad[1 + dy:6 + dy, 1 + dx:7 + dx] for dy in (-1, 0, 1)
+                for dx in (-1, 0, 1)) - rgba
+    want = np.clip(8 * rgba - total, 0, 255)
+    out = raw(tf.laplacian(src))[:, :, order]
+    assert np.array_equal(out, want)
+    dest = Surface((6, 5), SRCALPHA, 32)
+    assert tf.laplacian(src, dest) is dest
+    with pytest.raises(ValueError, match="not the same size"):
+        tf.laplacian(src, Surface((5, 5), 0, 32))
+    with pytest.raises(ValueError, match="same format"):
+        tf.laplacian(src, Surface((6, 5), 0, 16))
+
+
+# --- averages ----------------------------------------------------------------
+
+def test_average_surfaces_values():
+    black = make(4, 3, 32, values=np.zeros((3, 4, 4), np.uint8))
+    white = make(4, 3, 32, values=np.full((3, 4, 4), 255, np.uint8))
+    out = tf.average_surfaces([black, white])
+    assert set(map(tuple, raw(out).reshape(-1, 4)[:, :3])) == {(128,) * 3}
+    srcs = [make(5, 4, 24, seed=s) for s in (1, 2, 3)]
+    acc = sum(raw(s).astype(np.int64) for s in srcs)
+    inv = np.float32(1.0 / 3)
+    want = (np.float32(0.5) + acc.astype(np.float32) * inv).astype(np.uint8)
+    assert np.array_equal(raw(tf.average_surfaces(srcs)), want)
+    one = make(3, 3, 32, alpha=True, seed=4)
+    res = raw(tf.average_surfaces([one]))
+    assert np.array_equal(res[:, :, :3], raw(one)[:, :, :3])
+    assert (res[:, :, 3] == 255).all()
+
+
+def test_average_surfaces_palette_index_mode():
+    a, b = make(3, 2, 8, seed=5), make(3, 2, 8, seed=6)
+    out = tf.average_surfaces([a, b], None, 0)
+    want = (np.float32(0.5) + (raw(a).astype(np.float32) + raw(b)) *
+            np.float32(0.5)).astype(np.uint8)
+    assert np.array_equal(raw(out), want)
+    with pytest.raises(ValueError, match="palette"):
+        tf.average_surfaces([a, make(3, 2, 32)], Surface((3, 2), 0, 8), 0)
+
+
+@pytest.mark.parametrize("items,exc,msg", [
+    (5, TypeError, "Argument must be a sequence of surface objects."),
+    ([], TypeError, "Needs to be given at least one surface."),
+    ([1], TypeError, "Needs to be a surface object."),
+    (["a", 3], TypeError, "Needs to be a surface object."),
+    (["a", "small"], ValueError, "same size"),
+])
+def test_average_surfaces_errors(items, exc, msg):
+    if isinstance(items, list):
+        items = [make(4, 4) if i == "a" else make(2, 4) if i == "small" else i
+                 for i in items]
+    with pytest.raises(exc, match=msg):
+        tf.average_surfaces(items)
+    with pytest.raises(ValueError, match="not the same size"):
+        tf.average_surfaces([make(4, 4)], Surface((3, 4), 0, 32))
+
+
+@pytest.mark.parametrize("rect", [None, (1, 1, 3, 2), (-2, -1, 4, 3),
+                                  (3, 2, 50, 50), (10, 0, 5, 5), (0, 0, 0, 4)])
+@pytest.mark.parametrize("alpha", [False, True])
+def test_average_color(rect, alpha):
+    src = make(10, 6, 32, alpha=True, seed=17)
+    order = [m.bit_length() // 8 - 1 for m in src.get_masks()]
+    a = raw(src).astype(np.int64)[:, :, order]
+    x, y, w, h = rect or (0, 0, 10, 6)
+    area = a[max(y, 0):max(min(y + h, 6), 0), max(x, 0):max(min(x + w, 10), 0)]
+    n = area.shape[0] * area.shape[1]
+    if n == 0:
+        want = (0, 0, 0, 0)
+    elif not alpha:
+        want = tuple(int(v) for v in area.reshape(-1, 4).sum(0) // n)
+    else:
+        sa = area[:, :, 3].sum()
+        rgb = (area[:, :, :3] * area[:, :, 3:]).reshape(-1, 3).sum(0)
+        want = tuple(int(v) for v in rgb // (sa or n)) + (int(sa // n),)
+    assert tf.average_color(src, rect, alpha) == want
+
+
+def test_average_color_wide_sums_and_24bit():
+    # 257 x 257 white pixels with alpha overflow 32-bit weighted sums.
+    white = make(257, 257, 32, alpha=True,
+                 values=np.full((257, 257, 4), 255, np.uint8))
+    assert tf.average_color(white, None, True) == (255, 255, 255, 255)
+    rgb = make(4, 4, 24, seed=18)
+    assert tf.average_color(rgb)[3] == 0
+    assert tf.average_color(rgb, consider_alpha=True) == (0, 0, 0, 0)
+    with pytest.raises(TypeError, match="Rect argument is invalid"):
+        tf.average_color(rgb, "x")
+
+
+# --- grayscale ---------------------------------------------------------------
+
+@pytest.mark.parametrize("depth", (16, 24, 32))
+def test_grayscale(depth):
+    src = make(7, 5, depth, seed=19, alpha=depth == 32)
+    src.set_at((0, 0), (1, 1, 1))
+    src.set_at((1, 0), (128, 128, 128))
+    src.set_at((2, 0), (255, 255, 255))
+    c = decoded(src).tolist()
+    out = tf.grayscale(src)
+    for y in range(5):
+        for x in range(7):
+            r, g, b, a = c[y][x]
+            gray = int(g * 0.587 + r * 0.299 + b * 0.114) & 0xFF
+            want = sdl_map(src, gray, gray, gray, a)
+            assert out.get_at_mapped((x, y)) == want
+    if depth == 32:
+        assert [out.get_at((i, 0))[0] for i in range(3)] == [0, 127, 255]
+    with pytest.raises(ValueError, match="must be the same size"):
+        tf.grayscale(src, Surface((1, 1), 0, depth))

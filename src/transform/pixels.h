@@ -100,19 +100,20 @@ static inline uint32_t load_any(const uint8_t *p, int bpp)
     }
 }
 
-// A 3-byte pixel gets its colour bytes at the destination's channel
-// positions (shift / 8), each channel taken from `v` at the same shift;
+// A 3-byte pixel gets its colour bytes at the positions of `pos`'s
+// channels (shift / 8), each taken from `v` at `val`'s channel shifts;
 // other sizes store the value as it is.
 static inline void store_mapped(uint8_t *p, int bpp, uint32_t v,
-                                const SDL_PixelFormat *f)
+                                const SDL_PixelFormat *pos,
+                                const SDL_PixelFormat *val)
 {
     switch (bpp) {
     case 1: store<1>(p, v); break;
     case 2: store<2>(p, v); break;
     case 3:
-        p[(f->Rshift >> 3) % 3] = (uint8_t)(v >> f->Rshift);
-        p[(f->Gshift >> 3) % 3] = (uint8_t)(v >> f->Gshift);
-        p[(f->Bshift >> 3) % 3] = (uint8_t)(v >> f->Bshift);
+        p[(pos->Rshift >> 3) % 3] = (uint8_t)(v >> (val->Rshift & 31));
+        p[(pos->Gshift >> 3) % 3] = (uint8_t)(v >> (val->Gshift & 31));
+        p[(pos->Bshift >> 3) % 3] = (uint8_t)(v >> (val->Bshift & 31));
         break;
     default: store<4>(p, v); break;
     }

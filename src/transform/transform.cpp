@@ -10,10 +10,13 @@
 
 #include "frame.h"
 #include "exact.h"
+#include "filters.h"
 #include "smooth.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 
 using lmxf::Image;
 
@@ -585,6 +588,355 @@ PyObject *tf_chop(PyObject *, PyObject *args, PyObject *kw)
 }
 
 // ---------------------------------------------------------------------------
+// threshold, laplacian, average_surfaces, average_color, grayscale
+// ---------------------------------------------------------------------------
+
+lmxf::Plane plane_of(SDL_Surface *s)
+{
+    lmxf::Plane p;
+    p.im = lmxf::image_of(s);
+    p.fmt = s->format;
+    return p;
+}
+
+// A colour argument as a pixel value of `f`: absent gives `dflt` mapped (or
+// fails without one), an int is the pixel value itself (its low 32 bits, so
+// opaque ARGB values fit where long is 32 bits), anything else a Color or a
+// sequence of numbers.  False without an exception; the caller raises.
+bool color_from_obj(PyObject *o, const SDL_PixelFormat *f, const Uint8 *dflt,
+                    Uint32 *out)
+{
+    if (!o) {
+        if (!dflt)
+            return false;
+        *out = SDL_MapRGBA(f, dflt[0], dflt[1], dflt[2], dflt[3]);
+        return true;
+    }
+    if (PyLong_Check(o)) {
+        unsigned long v = PyLong_AsUnsignedLongMask(o);
+        if (v == (unsigned long)-1 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return false;
+        }
+        *out = (Uint32)v;
+        return true;
+    }
+    Uint8 rgba[4];
+    if (!lmColor_RGBAFromColorObj(o, rgba)) {
+        PyErr_Clear();
+        return false;
+    }
+    *out = SDL_MapRGBA(f, rgba[0], rgba[1], rgba[2], rgba[3]);
+    return true;
+}
+
+PyObject *type_error(const char *msg)
+{
+    PyErr_SetString(PyExc_TypeError, msg);
+    return nullptr;
+}
+
+const Uint8 kOpaqueBlack[4] = {0, 0, 0, 255};
+
+PyObject *tf_threshold(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {
+        "dest_surface", "surface",  "search_color", "threshold", "set_color",
+        "set_behavior", "search_surf", "inverse_set", nullptr};
+    PyObject *destobj, *srcobj, *search_color = nullptr, *thresh = nullptr;
+    PyObject *set_color = nullptr, *search_surf = nullptr;
+    int behavior = 1, inverse = 0;
+    if (!parse(args, kw, "OO!|OOOiOi", kws, &destobj, &lmSurface_Type, &srcobj,
+               &search_color, &thresh, &set_color, &behavior, &search_surf,
+               &inverse))
+        return nullptr;
+    if (search_color == Py_None)
+        search_color = nullptr;
+    SDL_Surface *dest = nullptr;
+    if (behavior) {
+        const int is = lmSurface_Check(destobj);
+        if (is < 0)
+            return nullptr;
+        if (!is)
+            return type_error("argument 1 must be lumora.Surface, or None "
+                              "with set_behavior=1");
+        if (!(dest = live(destobj)))
+            return nullptr;
+    }
+    else {
+        if (set_color && set_color != Py_None)
+            return type_error("if set_behavior==0 set_color should be None");
+        if (destobj != Py_None)
+            return type_error("if set_behavior==0 dest_surf_obj should be None");
+    }
+    if (behavior < 0 || behavior > 2) {
+        PyErr_SetString(PyExc_ValueError, "set_behavior must be 0, 1 or 2");
+        return nullptr;
+    }
+    SDL_Surface *src = lmSurface_AsSurface(srcobj);
+    if (!src)
+        return type_error("invalid surf argument");
+    SDL_Surface *search = nullptr;
+    if (search_surf) {
+        const int is = lmSurface_Check(search_surf);
+        if (is < 0)
+            return nullptr;
+        if (is) {
+            if (!(search = live(search_surf)))
+                return nullptr;
+            if (search_color)
+                return type_error(
+                    "if search_surf is used, search_color should be None");
+        }
+    }
+    if (behavior == 2 && set_color != Py_None)
+        return type_error("if set_behavior==2 set_color should be None");
+    lmxf::ThresholdJob job;
+    if (!search && search_color &&
+        !color_from_obj(search_color, src->format, nullptr, &job.search_value))
+        return type_error("invalid search_color argument");
+    if (!color_from_obj(thresh, src->format, kOpaqueBlack,
+                        &job.threshold_value))
+        return type_error("invalid threshold argument");
+    if (set_color != Py_None &&
+        !color_from_obj(set_color, src->format, kOpaqueBlack, &job.set_value))
+        return type_error("invalid set_color argument");
+    if (dest && (dest->w != src->w || dest->h != src->h))
+        return type_error("surf and dest_surf not the same size");
+    if (search && (search->w != src->w || search->h != src->h))
+        return type_error("surf and search_surf not the same size");
+    job.behavior = behavior;
+    job.inverse = inverse != 0;
+    int64_t count;
+    {
+        Hold hd, hs, hq;
+        if ((dest && !hd.lock(destobj)) || !hs.lock(srcobj) ||
+            (search && !hq.lock(search_surf)))
+            return nullptr;
+        job.src = plane_of(src);
+        if (dest)
+            job.dest = plane_of(dest);
+        if (search)
+            job.search = plane_of(search);
+        lm::GilRelease nogil;
+        count = lmxf::threshold(job);
+    }
+    return PyLong_FromLongLong(count);
+}
+
+// laplacian and grayscale: the result shaped like the source.
+bool settle_like(Target &t, PyObject *destobj, SDL_Surface *src,
+                 const char *size_msg)
+{
+    return t.settle(destobj, src, src->w, src->h) &&
+           same_size(t.surf, src->w, src->h, size_msg) &&
+           same_format(src, t.surf);
+}
+
+PyObject *tf_laplacian(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surface", "dest_surface", nullptr};
+    PyObject *srcobj, *destarg = nullptr, *destobj;
+    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
+        !opt_surface(destarg, "dest_surface", &destobj))
+        return nullptr;
+    SDL_Surface *src = live(srcobj);
+    Target t;
+    if (!src || (destobj && !live(destobj)) ||
+        !settle_like(t, destobj, src, "Destination surface not the same size."))
+        return nullptr;
+    {
+        Hold hd, hs;
+        if (!t.hold(hd) || !hs.lock(srcobj))
+            return nullptr;
+        lm::GilRelease nogil;
+        lmxf::laplacian(plane_of(src), plane_of(t.surf));
+    }
+    return t.finish();
+}
+
+// One surface of average_surfaces, held for the whole call.
+struct Averaged {
+    lm::Ref ref;
+    Hold hold;
+};
+
+PyObject *tf_average_surfaces(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surfaces", "dest_surface",
+                                      "palette_colors", nullptr};
+    PyObject *seq, *destarg = nullptr, *destobj;
+    int palette_colors = 1;
+    if (!parse(args, kw, "O|Oi", kws, &seq, &destarg, &palette_colors) ||
+        !opt_surface(destarg, "dest_surface", &destobj))
+        return nullptr;
+    if (!PySequence_Check(seq))
+        return type_error("Argument must be a sequence of surface objects.");
+    const Py_ssize_t size = PySequence_Size(seq);
+    if (size < 0)
+        return nullptr;
+    if (size == 0)
+        return type_error("Needs to be given at least one surface.");
+    if (size > INT_MAX / 4)
+        return PyErr_NoMemory();
+    std::unique_ptr<Averaged[]> items(new (std::nothrow) Averaged[size]);
+    lm::MemBuf<lmxf::Plane> planes((size_t)size);
+    if (!items || !planes) {
+        PyErr_SetString(PyExc_MemoryError,
+                        "Not enough memory to store surfaces.\n");
+        return nullptr;
+    }
+    Target t;
+    bool index_mode = false;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        lm::Ref item(PySequence_GetItem(seq, i));
+        if (!item) {
+            PyErr_Clear();
+            return type_error("Needs to be a surface object.");
+        }
+        const int is = lmSurface_Check(item.get());
+        if (is < 0)
+            return nullptr;
+        SDL_Surface *s = is ? lmSurface_AsSurface(item.get()) : nullptr;
+        if (!s)
+            return type_error("Needs to be a surface object.");
+        if (i == 0) {
+            if (destobj) {
+                if (!(t.surf = live(destobj)))
+                    return nullptr;
+                t.obj = destobj;
+            }
+            else {
+                t.made.reset(new_surface_like(s, s->w, s->h));
+                if (!(t.surf = t.made.get())) {
+                    PyErr_SetString(PyExc_ValueError,
+                                    "Could not create new surface.");
+                    return nullptr;
+                }
+            }
+            if (!same_size(t.surf, s->w, s->h,
+                           "Destination surface not the same size.") ||
+                !same_format(s, t.surf))
+                return nullptr;
+            index_mode = t.surf->format->BytesPerPixel == 1 &&
+                         t.surf->format->palette && !palette_colors;
+        }
+        // Every surface is read at the first one's size, and palette
+        // indices only make sense from palette surfaces.
+        else if (s->w != planes[0].im.w || s->h != planes[0].im.h) {
+            PyErr_SetString(PyExc_ValueError,
+                            "Surfaces must all be the same size.");
+            return nullptr;
+        }
+        if (index_mode && (s->format->BytesPerPixel != 1 || !s->format->palette)) {
+            PyErr_SetString(PyExc_ValueError,
+                            "palette_colors=0 needs 8-bit palette surfaces.");
+            return nullptr;
+        }
+        if (!items[i].hold.lock(item.get()))
+            return nullptr;
+        planes[i] = plane_of(s);
+        items[i].ref = std::move(item);
+    }
+    const lmxf::Plane &first = planes[0];
+    size_t n;
+    if (!lm::checked_mul((size_t)first.im.w, (size_t)first.im.h, &n) ||
+        !lm::checked_mul(n, (size_t)(index_mode ? 1 : 3), &n))
+        return PyErr_NoMemory();
+    lm::MemBuf<uint32_t> acc(n);
+    if (n && !acc)
+        return PyErr_NoMemory();
+    if (n)
+        memset(acc.get(), 0, n * sizeof(uint32_t));
+    {
+        Hold hd;
+        if (!t.hold(hd))
+            return nullptr;
+        if (n) {
+            lm::GilRelease nogil;
+            lmxf::average_surfaces(planes.get(), (int)size, plane_of(t.surf),
+                                   index_mode, acc.get());
+        }
+    }
+    items.reset();
+    return t.finish();
+}
+
+PyObject *tf_average_color(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surface", "rect", "consider_alpha",
+                                      nullptr};
+    PyObject *srcobj, *rectobj = nullptr;
+    int weighted = 0;
+    if (!parse(args, kw, "O!|Op", kws, &lmSurface_Type, &srcobj, &rectobj,
+               &weighted))
+        return nullptr;
+    SDL_Surface *src = live(srcobj);
+    if (!src)
+        return nullptr;
+    int64_t x = 0, y = 0, w = src->w, h = src->h;
+    if (rectobj && rectobj != Py_None) {
+        SDL_Rect scratch;
+        const SDL_Rect *r = lmRect_Coerce(rectobj, &scratch);
+        if (!r)
+            return type_error("Rect argument is invalid");
+        x = r->x, y = r->y, w = r->w, h = r->h;
+    }
+    // Clipped in 64 bits: x + w must not wrap.
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+    const int64_t x1 = std::min<int64_t>(x + w, src->w);
+    const int64_t y1 = std::min<int64_t>(y + h, src->h);
+    uint64_t sums[4] = {0, 0, 0, 0};
+    uint64_t count = 0;
+    if (x1 > x0 && y1 > y0) {
+        count = (uint64_t)(x1 - x0) * (uint64_t)(y1 - y0);
+        Hold hs;
+        if (!hs.lock(srcobj))
+            return nullptr;
+        lm::GilRelease nogil;
+        lmxf::color_sums(plane_of(src), (int)x0, (int)x1, (int)y0, (int)y1,
+                         weighted != 0, sums);
+    }
+    int out[4] = {0, 0, 0, 0};
+    if (count && !weighted) {
+        for (int c = 0; c < 4; ++c)
+            out[c] = (int)((sums[c] / count) & 0xFF);
+    }
+    else if (count) {
+        const uint64_t div = sums[3] ? sums[3] : count;
+        for (int c = 0; c < 3; ++c)
+            out[c] = (int)((sums[c] / div) & 0xFF);
+        out[3] = (int)((sums[3] / count) & 0xFF);
+    }
+    return Py_BuildValue("(bbbb)", out[0], out[1], out[2], out[3]);
+}
+
+PyObject *tf_grayscale(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surface", "dest_surface", nullptr};
+    PyObject *srcobj, *destarg = nullptr, *destobj;
+    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
+        !opt_surface(destarg, "dest_surface", &destobj))
+        return nullptr;
+    SDL_Surface *src = live(srcobj);
+    Target t;
+    if (!src || (destobj && !live(destobj)) ||
+        !settle_like(t, destobj, src,
+                     "Destination surface must be the same size as source "
+                     "surface."))
+        return nullptr;
+    {
+        // The interpreter lock is kept: the loop is short for the sizes
+        // this is used on.
+        Hold hd, hs;
+        if (!t.hold(hd) || !hs.lock(srcobj))
+            return nullptr;
+        lmxf::grayscale(plane_of(src), plane_of(t.surf));
+    }
+    return t.finish();
+}
+
+// ---------------------------------------------------------------------------
 // Module
 // ---------------------------------------------------------------------------
 
@@ -620,6 +972,25 @@ PyMethodDef transform_methods[] = {
               "set_smoothscale_backend(backend) -> None\n"
               "set smoothscale filter version to one of: 'GENERIC', 'MMX', "
               "or 'SSE'"),
+    TF_METHOD("threshold", tf_threshold,
+              "threshold(dest_surface, surface, search_color, "
+              "threshold=(0,0,0,0), set_color=(0,0,0,0), set_behavior=1, "
+              "search_surf=None, inverse_set=False) -> num_threshold_pixels\n"
+              "finds which, and how many pixels in a surface are within a "
+              "threshold of a 'search_color' or a 'search_surf'."),
+    TF_METHOD("laplacian", tf_laplacian,
+              "laplacian(surface, dest_surface=None) -> Surface\n"
+              "find edges in a surface"),
+    TF_METHOD("average_surfaces", tf_average_surfaces,
+              "average_surfaces(surfaces, dest_surface=None, "
+              "palette_colors=1) -> Surface\n"
+              "find the average surface from many surfaces."),
+    TF_METHOD("average_color", tf_average_color,
+              "average_color(surface, rect=None, consider_alpha=False) -> "
+              "Color\nfinds the average color of a surface"),
+    TF_METHOD("grayscale", tf_grayscale,
+              "grayscale(surface, dest_surface=None) -> Surface\n"
+              "grayscale a surface"),
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef transform_module = {PyModuleDef_HEAD_INIT,
