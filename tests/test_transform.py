@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from _xfref import DEPTHS, raw, put_raw, make, values, smooth_model, \
-    rotate_model, decoded, sdl_map
+    rotate_model, decoded, sdl_map, scale2x_model, rotozoom_model
 
 import lumora
 from lumora import Surface, SRCALPHA
@@ -478,3 +478,101 @@ def test_grayscale(depth):
         assert [out.get_at((i, 0))[0] for i in range(3)] == [0, 127, 255]
     with pytest.raises(ValueError, match="must be the same size"):
         tf.grayscale(src, Surface((1, 1), 0, depth))
+
+
+# --- scale2x and rotozoom ----------------------------------------------------
+
+@pytest.mark.parametrize("depth", DEPTHS)
+def test_scale2x_model(depth):
+    rng = np.random.default_rng(depth)
+    src = make(9, 7, depth, values=rng.integers(0, 2, (7, 9, depth // 8),
+                                                dtype=np.uint8) * 200)
+    out = tf.scale2x(src)
+    assert out.get_size() == (18, 14)
+    assert np.array_equal(values(out), scale2x_model(values(src)))
+
+
+def test_scale2x_shapes_and_errors():
+    one = make(1, 1, 24, seed=3)
+    assert np.array_equal(raw(tf.scale2x(one)), raw(one).repeat(2, 0).repeat(2, 1))
+    checker = make(4, 4, 32, values=(np.indices((4, 4)).sum(0) % 2 * 255)
+                   .astype(np.uint8)[:, :, None].repeat(4, 2))
+    # Inside, no diagonal match fires (at the edges the clamped neighbours
+    # equal the pixel itself, and the corners change).
+    assert np.array_equal(raw(tf.scale2x(checker))[2:-2, 2:-2],
+                          raw(checker).repeat(2, 0).repeat(2, 1)[2:-2, 2:-2])
+    stair = np.tril(np.ones((4, 4), np.uint8) * 255)[:, :, None].repeat(4, 2)
+    out = values(tf.scale2x(make(4, 4, 32, values=stair)))
+    assert out[2, 3] == 0 and out[2, 2] == 0xFFFFFFFF  # the step smoothed
+    dest = Surface((8, 8), 0, 32)
+    assert tf.scale2x(checker, dest) is dest
+    with pytest.raises(ValueError, match="Destination surface not 2x bigger."):
+        tf.scale2x(checker, Surface((8, 9), 0, 32))
+    with pytest.raises(ValueError, match="same format"):
+        tf.scale2x(checker, Surface((8, 8), 0, 24))
+
+
+def _f32(v):
+    return float(np.float32(v))
+
+
+@pytest.mark.parametrize("size,angle,zoom", [
+    ((5, 4), 0, 1), ((5, 4), 0, 2), ((6, 3), 0, 0.5), ((1, 1), 0, 3),
+    ((1, 5), 0, 2), ((7, 5), 30, 1), ((6, 6), 45, 1.5), ((5, 8), -120, 0.7),
+    ((1, 4), 60, 1), ((4, 1), 200, 2), ((10, 20), 90, 1)])
+def test_rotozoom_model(size, angle, zoom):
+    src = make(*size, 32, alpha=True, seed=size[0] * 7 + size[1])
+    want = rotozoom_model(raw(src), _f32(angle), _f32(zoom))
+    out = tf.rotozoom(src, angle, zoom)
+    assert out.get_bitsize() == 32
+    assert np.array_equal(raw(out), want)
+
+
+def test_rotozoom_sizes_and_corners():
+    src = make(10, 20, 32, alpha=True)
+    assert tf.rotozoom(src, 90, 1).get_size() == (20, 12)
+    sq = make(10, 10, 32, alpha=True, values=np.full((10, 10, 4), 200, np.uint8))
+    out = tf.rotozoom(sq, 45, 1)
+    assert out.get_size() == (16, 16)
+    assert raw(out)[[0, 0, -1, -1], [0, -1, 0, -1]].tolist() == [[0] * 4] * 4
+    assert tf.rotozoom(sq, 0, 2).get_size() == (20, 20)
+    tiny = tf.rotozoom(sq, 30, -1)
+    assert tiny.get_size() == tf.rotozoom(sq, 30, 0.001).get_size() == (2, 2)
+    assert tf.rotozoom(sq, 30, 0).get_size() == (0, 0)
+    for bad in ((math.nan, 1), (0, math.inf), (10, 1e30)):
+        with pytest.raises(ValueError):
+            tf.rotozoom(sq, *bad)
+
+
+def test_rotozoom_converts_other_depths():
+    pal = make(4, 3, 8, seed=9)
+    pal.set_palette_at(1, (10, 20, 30))
+    out = tf.rotozoom(pal, 0, 1)
+    assert out.get_bitsize() == 32
+    rgba = decoded(pal)
+    conv = rgba.astype(np.uint8)  # R, G, B, A bytes in memory order
+    assert np.array_equal(raw(out), rotozoom_model(conv, 0, 1))
+    sub = make(8, 8, 24, seed=10).subsurface((2, 2, 4, 4))
+    assert tf.rotozoom(sub, 15, 1).get_size() == tf.rotozoom(
+        make(4, 4, 24), 15, 1).get_size()
+
+
+def test_exported_rotozoom_symbols():
+    import ctypes
+    lib = ctypes.CDLL(tf.__file__)
+    w, h = ctypes.c_int(), ctypes.c_int()
+    lib.zoomSurfaceSize.argtypes = [ctypes.c_int, ctypes.c_int,
+                                    ctypes.c_double, ctypes.c_double,
+                                    ctypes.POINTER(ctypes.c_int),
+                                    ctypes.POINTER(ctypes.c_int)]
+    lib.zoomSurfaceSize(10, 20, 0.5, -3, ctypes.byref(w), ctypes.byref(h))
+    assert (w.value, h.value) == (5, 1)
+    lib.rotozoomSurfaceSize.argtypes = [ctypes.c_int, ctypes.c_int,
+                                        ctypes.c_double, ctypes.c_double,
+                                        ctypes.POINTER(ctypes.c_int),
+                                        ctypes.POINTER(ctypes.c_int)]
+    lib.rotozoomSurfaceSize(10, 10, 45.0, 1.0, ctypes.byref(w), ctypes.byref(h))
+    assert (w.value, h.value) == (16, 16)
+    for name in ("rotozoomSurface", "zoomSurfaceRGBA", "transformSurfaceRGBA",
+                 "rotozoomSurfaceSizeTrig"):
+        assert getattr(lib, name)

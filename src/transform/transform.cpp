@@ -11,6 +11,7 @@
 #include "frame.h"
 #include "exact.h"
 #include "filters.h"
+#include "rotozoom.h"
 #include "smooth.h"
 
 #include <algorithm>
@@ -937,6 +938,94 @@ PyObject *tf_grayscale(PyObject *, PyObject *args, PyObject *kw)
 }
 
 // ---------------------------------------------------------------------------
+// scale2x, rotozoom
+// ---------------------------------------------------------------------------
+
+PyObject *tf_scale2x(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surface", "dest_surface", nullptr};
+    PyObject *srcobj, *destarg = nullptr, *destobj;
+    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
+        !opt_surface(destarg, "dest_surface", &destobj))
+        return nullptr;
+    SDL_Surface *src = live(srcobj);
+    if (!src || (destobj && !live(destobj)))
+        return nullptr;
+    if (src->w > INT_MAX / 2 || src->h > INT_MAX / 2)
+        return PyErr_NoMemory();
+    Target t;
+    if (!t.settle(destobj, src, src->w * 2, src->h * 2) ||
+        !same_size(t.surf, src->w * 2, src->h * 2,
+                   "Destination surface not 2x bigger.") ||
+        !same_format(src, t.surf))
+        return nullptr;
+    if (src->w && src->h) {
+        Hold hd, hs;
+        if (!t.hold(hd) || !hs.lock(srcobj))
+            return nullptr;
+        lm::GilRelease nogil;
+        lmxf::scale2x(lmxf::image_of(src), lmxf::image_of(t.surf));
+    }
+    return t.finish();
+}
+
+PyObject *tf_rotozoom(PyObject *, PyObject *args, PyObject *kw)
+{
+    static const char *const kws[] = {"surface", "angle", "scale", nullptr};
+    PyObject *srcobj;
+    float angle, scale;
+    if (!parse(args, kw, "O!ff", kws, &lmSurface_Type, &srcobj, &angle,
+               &scale))
+        return nullptr;
+    SDL_Surface *src = live(srcobj);
+    if (!src)
+        return nullptr;
+    if (!std::isfinite(angle) || !std::isfinite(scale)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "angle and scale must be finite numbers");
+        return nullptr;
+    }
+    Owned made;
+    if (scale == 0.0f || src->w == 0 || src->h == 0) {
+        made.reset(new_surface_like(src, 0, 0));
+        return made.wrap();
+    }
+    // The size is worked out in double first: one past the int range is
+    // refused, not cast.
+    double dw, dh;
+    lmxf::rotozoom_size_exact(src->w, src->h, angle, scale, &dw, &dh);
+    if (dw >= 2147483647.0 || dh >= 2147483647.0) {
+        PyErr_SetString(PyExc_ValueError, "scale gives too large a surface");
+        return nullptr;
+    }
+    lmxf::RotozoomStatus status;
+    if (src->format->BitsPerPixel == 32) {
+        Hold hs;
+        if (!hs.lock(srcobj))
+            return nullptr;
+        lm::GilRelease nogil;
+        made.reset(lmxf::rotozoom_core(src, angle, scale, 1, &status));
+    }
+    else {
+        // Converted by a blit first, which refuses a locked source: the
+        // lock is only taken to bring a subsurface's pixels up to date.
+        {
+            Hold hs;
+            if (!hs.lock(srcobj))
+                return nullptr;
+        }
+        lm::GilRelease nogil;
+        made.reset(lmxf::rotozoom_core(src, angle, scale, 1, &status));
+    }
+    if (!made.get()) {
+        if (status == lmxf::ROTOZOOM_NO_MEMORY)
+            return PyErr_NoMemory();
+        return lm_RaiseSDLError();
+    }
+    return made.wrap();
+}
+
+// ---------------------------------------------------------------------------
 // Module
 // ---------------------------------------------------------------------------
 
@@ -955,9 +1044,15 @@ PyMethodDef transform_methods[] = {
     TF_METHOD("flip", tf_flip,
               "flip(surface, flip_x, flip_y) -> Surface\n"
               "flip vertically and horizontally"),
+    TF_METHOD("rotozoom", tf_rotozoom,
+              "rotozoom(surface, angle, scale) -> Surface\n"
+              "filtered scale and rotation"),
     TF_METHOD("chop", tf_chop,
               "chop(surface, rect) -> Surface\n"
               "gets a copy of an image with an interior area removed"),
+    TF_METHOD("scale2x", tf_scale2x,
+              "scale2x(surface, dest_surface=None) -> Surface\n"
+              "specialized image doubler"),
     TF_METHOD("smoothscale", tf_smoothscale,
               "smoothscale(surface, size, dest_surface=None) -> Surface\n"
               "scale a surface to an arbitrary size smoothly"),
