@@ -576,3 +576,26 @@ def test_exported_rotozoom_symbols():
     for name in ("rotozoomSurface", "zoomSurfaceRGBA", "transformSurfaceRGBA",
                  "rotozoomSurfaceSizeTrig"):
         assert getattr(lib, name)
+
+
+def test_grayscale_whole_sums_exact():
+    # Every (r, g, b) whose weighted sum is a whole number (where the
+    # rounding of the double sum decides), plus random ones.
+    r, g, b = np.meshgrid(*[np.arange(256)] * 3, indexing="ij")
+    whole = (587 * g + 299 * r + 114 * b) % 1000 == 0
+    rgb = np.stack([r[whole], g[whole], b[whole]], 1)
+    rng = np.random.default_rng(20)
+    rgb = np.concatenate([rgb, rng.integers(0, 256, (len(rgb), 3))])
+    n = len(rgb) // 256
+    rgb = rgb[:n * 256].reshape(n, 256, 3)
+    src = Surface((256, n), SRCALPHA, 32)
+    order = [m.bit_length() // 8 - 1 for m in src.get_masks()]
+    a = np.zeros((n, 256, 4), np.uint8)
+    a[:, :, order[:3]] = rgb
+    a[:, :, order[3]] = 77
+    put_raw(src, a)
+    rr, gg, bb = (rgb[:, :, i].astype(np.float64) for i in range(3))
+    gray = np.floor(gg * 0.587 + rr * 0.299 + bb * 0.114).astype(np.uint8)
+    out = raw(tf.grayscale(src))
+    assert np.array_equal(out[:, :, order[:3]], np.stack([gray] * 3, 2))
+    assert (out[:, :, order[3]] == 77).all()

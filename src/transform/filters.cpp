@@ -56,6 +56,25 @@ class Decoder {
     uint8_t tab_[4][256] = {};
 };
 
+// R, G and B of a packed format with whole 8-bit colour channels: plain
+// shifts, the same values SDL gives.
+struct Rgb8 {
+    int shift[3];
+    bool ok;
+    explicit Rgb8(const SDL_PixelFormat *f)
+        : shift{f->Rshift, f->Gshift, f->Bshift},
+          ok(!f->palette && f->Rmask == 0xFFu << f->Rshift &&
+             f->Gmask == 0xFFu << f->Gshift && f->Bmask == 0xFFu << f->Bshift)
+    {
+    }
+    void rgba(uint32_t v, uint8_t out[4]) const
+    {
+        out[0] = (uint8_t)(v >> shift[0]);
+        out[1] = (uint8_t)(v >> shift[1]);
+        out[2] = (uint8_t)(v >> shift[2]);
+    }
+};
+
 // RGBA to a pixel value as SDL_MapRGBA makes it.
 class Encoder {
   public:
@@ -93,11 +112,11 @@ struct Channels {
 
 static inline int iabs(int v) { return v < 0 ? -v : v; }
 
-template <int N> int64_t threshold_rows(const ThresholdJob &j)
+// The search reference of pixel (x, y): a fixed colour or the search
+// surface's pixel decoded in its own format.
+template <int N, bool BySurface, typename Dec, typename SDec>
+int64_t threshold_rows(const ThresholdJob &j, const Dec &dec, const SDec &sdec)
 {
-    const Decoder dec(j.src.fmt);
-    const bool by_surface = j.search.im.pixels != nullptr;
-    const Decoder sdec(by_surface ? j.search.fmt : j.src.fmt);
     uint8_t ref[4], t[4];
     SDL_GetRGB(j.search_value, j.src.fmt, &ref[0], &ref[1], &ref[2]);
     SDL_GetRGB(j.threshold_value, j.src.fmt, &t[0], &t[1], &t[2]);
@@ -109,7 +128,7 @@ template <int N> int64_t threshold_rows(const ThresholdJob &j)
             const uint32_t v = load<N>(s);
             uint8_t c[4];
             dec.rgba(v, c);
-            if (by_surface)
+            if (BySurface)
                 sdec.rgba(load_any(j.search.im.at(x, y), j.search.im.bpp), ref);
             const bool within = iabs(ref[0] - c[0]) <= t[0] &&
                                 iabs(ref[1] - c[1]) <= t[1] &&
@@ -125,13 +144,26 @@ template <int N> int64_t threshold_rows(const ThresholdJob &j)
     return count;
 }
 
+template <int N> int64_t threshold_by(const ThresholdJob &j)
+{
+    const Rgb8 fast(j.src.fmt);
+    if (j.search.im.pixels) {
+        const Decoder dec(j.src.fmt), sdec(j.search.fmt);
+        return threshold_rows<N, true>(j, dec, sdec);
+    }
+    if (fast.ok)
+        return threshold_rows<N, false>(j, fast, fast);
+    const Decoder dec(j.src.fmt);
+    return threshold_rows<N, false>(j, dec, dec);
+}
+
 }  // namespace
 
 int64_t threshold(const ThresholdJob &j)
 {
     int64_t count = 0;
     by_size(j.src.im.bpp,
-            [&](auto n) { count = threshold_rows<decltype(n)::value>(j); });
+            [&](auto n) { count = threshold_by<decltype(n)::value>(j); });
     return count;
 }
 
@@ -210,10 +242,43 @@ void average_surfaces(const Plane *srcs, int n, const Plane &dst,
     }
 }
 
+// Sums of the four bytes of 4-byte pixels over the area, byte order;
+// rows are added in 32 bits (255 * width fits) and carried to 64.
+static void byte_sums(const Image &im, int x0, int x1, int y0, int y1,
+                      uint64_t out[4])
+{
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t *p = im.at(x0, y);
+        uint32_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
+        for (int x = x0; x < x1; ++x, p += 4) {
+            r0 += p[0];
+            r1 += p[1];
+            r2 += p[2];
+            r3 += p[3];
+        }
+        out[0] += r0;
+        out[1] += r1;
+        out[2] += r2;
+        out[3] += r3;
+    }
+}
+
 void color_sums(const Plane &src, int x0, int x1, int y0, int y1,
                 bool weighted, uint64_t sums[4])
 {
     const Channels ch(src.fmt);
+    const SDL_PixelFormat *f = src.fmt;
+    if (!weighted && src.im.bpp == 4 && Rgb8(f).ok &&
+        (f->Amask == 0xFFu << f->Ashift || !f->Amask) &&
+        x1 - x0 < 16777216) {
+        uint64_t b[4] = {0, 0, 0, 0};
+        byte_sums(src.im, x0, x1, y0, y1, b);
+        sums[0] = b[(f->Rshift >> 3) & 3];
+        sums[1] = b[(f->Gshift >> 3) & 3];
+        sums[2] = b[(f->Bshift >> 3) & 3];
+        sums[3] = f->Amask ? b[(f->Ashift >> 3) & 3] : 0;
+        return;
+    }
     uint64_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     by_size(src.im.bpp, [&](auto n) {
         constexpr int N = decltype(n)::value;
@@ -236,21 +301,97 @@ void color_sums(const Plane &src, int x0, int x1, int y0, int y1,
     sums[3] = s3;
 }
 
+// Gray of (r, g, b) as the double sum g*0.587 + r*0.299 + b*0.114 (each
+// product rounded, summed left to right) truncates it.  The sum in
+// thousandths is exact in integers; unless it is a whole number the double
+// sum lies at least 0.001 from one and truncates alike, so only whole
+// sums are worked out in double (where rounding may land just below).
+static inline uint8_t gray_of(int r, int g, int b)
+{
+    const int v = 587 * g + 299 * r + 114 * b;
+    const int q = v / 1000;
+    if (q * 1000 != v)
+        return (uint8_t)q;
+    return (uint8_t)(uint32_t)(g * 0.587 + r * 0.299 + b * 0.114);
+}
+
+// One row of 4-byte pixels of a format with 8-bit colour channels, in
+// chunks: a branch-free pass (which the compiler can vectorise) that marks
+// the pixels whose sum may be whole, then those few done again exactly.
+static void gray_row4(const uint8_t *s, uint8_t *d, int w, const Rgb8 &f,
+                      uint32_t spread, uint32_t amask)
+{
+    constexpr int kChunk = 1024;
+    uint8_t whole[kChunk];
+    // Locals: stores through byte pointers would make the compiler reload
+    // anything reached through a pointer.
+    const int rs = f.shift[0], gs = f.shift[1], bs = f.shift[2];
+    for (int x0 = 0; x0 < w; x0 += kChunk) {
+        const int n = std::min(kChunk, w - x0);
+        const uint8_t *sp = s + 4 * x0;
+        uint8_t *dp = d + 4 * x0;
+        for (int x = 0; x < n; ++x) {
+            const uint32_t v = load<4>(sp + 4 * x);
+            const uint32_t r = (v >> rs) & 0xFF;
+            const uint32_t g = (v >> gs) & 0xFF;
+            const uint32_t b = (v >> bs) & 0xFF;
+            // Single precision is within 1e-4 of the exact sum, while a
+            // sum that is not whole lies 0.001 or more from an integer: the
+            // pixels it leaves near one are marked and redone exactly.
+            const float sum = (float)g * 0.587f + (float)r * 0.299f +
+                              (float)b * 0.114f;
+            const int32_t q = (int32_t)sum;
+            const float frac = sum - (float)q;
+            whole[x] = (frac < 0.0005f) | (frac > 0.9995f);
+            store<4>(dp + 4 * x, (uint32_t)q * spread | (v & amask));
+        }
+        const uint8_t *p = whole;
+        while ((p = static_cast<const uint8_t *>(
+                    memchr(p, 1, (size_t)(whole + n - p))))) {
+            const int x = (int)(p - whole);
+            const uint32_t v = load<4>(sp + 4 * x);
+            uint8_t c[4];
+            f.rgba(v, c);
+            store<4>(dp + 4 * x,
+                     gray_of(c[0], c[1], c[2]) * spread | (v & amask));
+            ++p;
+        }
+    }
+}
+
 void grayscale(const Plane &src, const Plane &dst)
 {
     const Decoder dec(src.fmt);
     const Encoder enc(dst.fmt);
+    const Rgb8 fast(src.fmt);
+    const SDL_PixelFormat *f = src.fmt;
+    // Same packed format with 8-bit channels: gray goes to each colour
+    // byte and the alpha bits stay as they are.
+    const bool direct = fast.ok && f->format == dst.fmt->format &&
+                        f->Aloss == (f->Amask ? 0 : 8);
+    const uint32_t spread = (1u << f->Rshift) | (1u << f->Gshift) |
+                            (1u << f->Bshift);
+    if (direct && src.im.bpp == 4) {
+        for (int y = 0; y < src.im.h; ++y)
+            gray_row4(src.im.row(y), dst.im.row(y), src.im.w, fast, spread,
+                      f->Amask);
+        return;
+    }
     by_size(src.im.bpp, [&](auto n) {
         constexpr int N = decltype(n)::value;
         for (int y = 0; y < src.im.h; ++y) {
             const uint8_t *s = src.im.row(y);
             uint8_t *d = dst.im.row(y);
             for (int x = 0; x < src.im.w; ++x, s += N, d += N) {
+                const uint32_t v = load<N>(s);
                 uint8_t c[4];
-                dec.rgba(load<N>(s), c);
-                // Each product rounded, then summed left to right.
-                const double g = c[1] * 0.587 + c[0] * 0.299 + c[2] * 0.114;
-                const uint8_t gray = (uint8_t)(uint32_t)g;
+                if (direct && N == 3) {
+                    fast.rgba(v, c);
+                    memset(d, gray_of(c[0], c[1], c[2]), 3);
+                    continue;
+                }
+                dec.rgba(v, c);
+                const uint8_t gray = gray_of(c[0], c[1], c[2]);
                 store_mapped(d, N, enc.map(gray, gray, gray, c[3]), dst.fmt,
                              dst.fmt);
             }
