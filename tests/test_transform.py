@@ -121,7 +121,9 @@ def test_rotate_90_top_right_first():
 
 @pytest.mark.parametrize("depth", DEPTHS)
 @pytest.mark.parametrize("angle,size", [(45, (10, 10)), (30, (7, 12)),
-                                        (-100, (9, 5)), (200.5, (6, 6))])
+                                        (-100, (9, 5)), (200.5, (6, 6)),
+                                        (33, (70, 40)), (1e-3, (5, 3)),
+                                        (-179.9, (66, 9))])
 def test_rotate_general(depth, angle, size):
     src = make(*size, depth, seed=4)
     v = values(src)

@@ -52,25 +52,128 @@ template <int N> void reverse_row(const uint8_t *s, uint8_t *d, int w)
         put<N>(d + x * N, get<N>(p));
 }
 
-// dst(x, y) = *(base + x * xstep + y * ystep), walked in tiles so that
-// both the rows written and the columns read stay in cache.
+// dst(x, y) = *(base + x * xstep + y * ystep) for quarter turns, where
+// ystep is one pixel: a band of B destination rows reads B neighbouring
+// pixels (one cache line) of a source row per destination column, and
+// writes the B rows front to back.
 template <int N>
-void walk_tiles(const Image &dst, const uint8_t *base, ptrdiff_t xstep,
+void walk_bands(const Image &dst, const uint8_t *base, ptrdiff_t xstep,
                 ptrdiff_t ystep)
 {
-    constexpr int T = 32;
-    for (int ty = 0; ty < dst.h; ty += T) {
-        const int yend = std::min(dst.h, ty + T);
-        for (int tx = 0; tx < dst.w; tx += T) {
-            const int xend = std::min(dst.w, tx + T);
-            for (int y = ty; y < yend; ++y) {
-                uint8_t *d = dst.row(y) + (size_t)tx * N;
-                const uint8_t *s = base + tx * xstep + y * ystep;
-                for (int x = tx; x < xend; ++x, d += N, s += xstep)
-                    put<N>(d, get<N>(s));
+    constexpr int B = 16;
+    uint8_t *rows[B];
+    for (int ty = 0; ty < dst.h; ty += B) {
+        const int nb = std::min(B, dst.h - ty);
+        for (int k = 0; k < nb; ++k)
+            rows[k] = dst.row(ty + k);
+        const uint8_t *s = base + ty * ystep;
+        if (nb == B) {
+            for (int x = 0; x < dst.w; ++x, s += xstep)
+                for (int k = 0; k < B; ++k)
+                    put<N>(rows[k] + x * N, get<N>(s + k * ystep));
+            continue;
+        }
+        for (int x = 0; x < dst.w; ++x, s += xstep)
+            for (int k = 0; k < nb; ++k)
+                put<N>(rows[k] + x * N, get<N>(s + k * ystep));
+    }
+}
+
+// Quarter turns of 4-byte pixels by 4x4 blocks: four source rows loaded
+// as vectors, transposed in registers (generic vectors, so any target
+// with a vector unit gets its own shuffles), stored as four destination
+// rows; blocks are walked in 32x32 tiles.
+typedef uint32_t V4 __attribute__((vector_size(16)));
+
+static inline V4 ld4(const uint8_t *p)
+{
+    V4 v;
+    memcpy(&v, p, 16);
+    return v;
+}
+static inline void st4(uint8_t *p, V4 v) { memcpy(p, &v, 16); }
+
+// o[k] = (r0[k], r1[k], r2[k], r3[k]).
+static inline void transpose4(const V4 r[4], V4 o[4])
+{
+    const V4 t0 = __builtin_shuffle(r[0], r[1], V4{0, 4, 1, 5});
+    const V4 t1 = __builtin_shuffle(r[0], r[1], V4{2, 6, 3, 7});
+    const V4 t2 = __builtin_shuffle(r[2], r[3], V4{0, 4, 1, 5});
+    const V4 t3 = __builtin_shuffle(r[2], r[3], V4{2, 6, 3, 7});
+    o[0] = __builtin_shuffle(t0, t2, V4{0, 1, 4, 5});
+    o[1] = __builtin_shuffle(t0, t2, V4{2, 3, 6, 7});
+    o[2] = __builtin_shuffle(t1, t3, V4{0, 1, 4, 5});
+    o[3] = __builtin_shuffle(t1, t3, V4{2, 3, 6, 7});
+}
+
+void turn_blocks4(const Image &src, const Image &dst, int turns,
+                  const uint8_t *base, ptrdiff_t xstep, ptrdiff_t ystep)
+{
+    constexpr int T = 128;
+    const int w4 = dst.w & ~3, h4 = dst.h & ~3;
+    for (int ty = 0; ty < h4; ty += T) {
+        for (int tx = 0; tx < w4; tx += T) {
+            for (int y = ty; y < std::min(ty + T, h4); y += 4) {
+                for (int x = tx; x < std::min(tx + T, w4); x += 4) {
+                    V4 r[4], o[4];
+                    for (int i = 0; i < 4; ++i)
+                        r[i] = turns == 1 ? ld4(src.at(src.w - 4 - y, x + i))
+                                          : ld4(src.at(y, src.h - 1 - x - i));
+                    transpose4(r, o);
+                    for (int j = 0; j < 4; ++j)
+                        st4(dst.at(x, y + j), o[turns == 1 ? 3 - j : j]);
+                }
             }
         }
     }
+    // The columns and rows past the last whole block.
+    for (int y = 0; y < dst.h; ++y) {
+        for (int x = y < h4 ? w4 : 0; x < dst.w; ++x)
+            put<4>(dst.at(x, y), get<4>(base + x * xstep + y * ystep));
+    }
+}
+
+// Columns [lo, hi) of a walk.
+struct Span {
+    int64_t lo, hi;
+};
+
+// One axis of a rotation walk: source position start + step * x (16.16)
+// must lie in [0, max].
+struct Axis {
+    int64_t step, max;
+    double inv;  // 1 / step, 0 for a zero step
+};
+
+// The part of `s` where the position is inside; worked out with a
+// reciprocal and then settled exactly by testing the end columns.
+static inline Span inside(Span s, int64_t start, const Axis &a)
+{
+    auto ok = [&](int64_t x) {
+        const int64_t v = start + a.step * x;
+        return v >= 0 && v <= a.max;
+    };
+    if (!a.step)
+        return ok(0) ? s : Span{s.lo, s.lo};
+    const double t0 = (double)(-start) * a.inv;
+    const double t1 = (double)(a.max - start) * a.inv;
+    const double lo_d = std::min(t0, t1), hi_d = std::max(t0, t1);
+    const double lim_lo = (double)s.lo - 1, lim_hi = (double)s.hi + 1;
+    int64_t lo = (int64_t)std::ceil(std::min(std::max(lo_d, lim_lo), lim_hi));
+    int64_t hi = (int64_t)std::floor(std::min(std::max(hi_d, lim_lo), lim_hi)) + 1;
+    lo = std::max(lo, s.lo);
+    hi = std::min(hi, s.hi);
+    if (lo >= hi)
+        return {s.lo, s.lo};
+    while (lo > s.lo && ok(lo - 1))
+        --lo;
+    while (lo < hi && !ok(lo))
+        ++lo;
+    while (hi < s.hi && ok(hi))
+        ++hi;
+    while (hi > lo && !ok(hi - 1))
+        --hi;
+    return lo < hi ? Span{lo, hi} : Span{s.lo, s.lo};
 }
 
 template <int N>
@@ -94,15 +197,39 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
     uint8_t bgb[4];
     store<4>(bgb, bg);
     const Pix<N> bgp = get<N>(bgb);
-    for (int64_t y = 0; y < NH; ++y) {
-        int64_t dx = ax + xd + isin * (cy - y);
-        int64_t dy = ay + yd - icos * (cy - y);
-        uint8_t *d = dst.row((int)y);
-        for (int64_t x = 0; x < NW; ++x, d += N, dx += icos, dy += isin) {
-            if (dx < 0 || dy < 0 || dx > xmax || dy > ymax)
-                put<N>(d, bgp);
-            else
-                put<N>(d, get<N>(src.at((int)(dx >> 16), (int)(dy >> 16))));
+    // Walked in tiles of destination rows and columns (the source pixels a
+    // tile reads lie close together, so they stay in cache); the columns
+    // of each row that land inside the source are worked out first, so
+    // the copy itself needs no test.
+    constexpr int64_t TW = 64, TH = 32;
+    const Axis ax_x = {icos, xmax, icos ? 1.0 / (double)icos : 0.0};
+    const Axis ax_y = {isin, ymax, isin ? 1.0 / (double)isin : 0.0};
+    Span spans[TH];
+    for (int64_t ty = 0; ty < NH; ty += TH) {
+        const int64_t yend = std::min(NH, ty + TH);
+        for (int64_t y = ty; y < yend; ++y) {
+            const int64_t dx = ax + xd + isin * (cy - y);
+            const int64_t dy = ay + yd - icos * (cy - y);
+            spans[y - ty] = inside(inside({0, NW}, dx, ax_x), dy, ax_y);
+        }
+        for (int64_t tx = 0; tx < NW; tx += TW) {
+            const int64_t xend = std::min(NW, tx + TW);
+            for (int64_t y = ty; y < yend; ++y) {
+                const Span &sp = spans[y - ty];
+                const int64_t lo = std::min(std::max(sp.lo, tx), xend);
+                const int64_t hi = std::max(std::min(sp.hi, xend), lo);
+                uint8_t *d = dst.row((int)y);
+                int64_t x = tx;
+                for (; x < lo; ++x)
+                    put<N>(d + x * N, bgp);
+                int64_t dx = ax + xd + isin * (cy - y) + icos * x;
+                int64_t dy = ay + yd - icos * (cy - y) + isin * x;
+                for (; x < hi; ++x, dx += icos, dy += isin)
+                    put<N>(d + x * N,
+                           get<N>(src.at((int)(dx >> 16), (int)(dy >> 16))));
+                for (; x < xend; ++x)
+                    put<N>(d + x * N, bgp);
+            }
         }
     }
 }
@@ -193,11 +320,15 @@ void rotate_quarter(const Image &src, const Image &dst, int turns)
     }
     by_size(src.bpp, [&](auto n) {
         constexpr int N = decltype(n)::value;
-        if (turns == 1)  // dst(x, y) = src(W-1-y, x)
-            walk_tiles<N>(dst, src.at(src.w - 1, 0), src.pitch, -N);
-        else  // dst(x, y) = src(y, H-1-x)
-            walk_tiles<N>(dst, src.at(0, src.h - 1), -(ptrdiff_t)src.pitch,
-                          N);
+        // turn 1: dst(x, y) = src(W-1-y, x); turn 3: src(y, H-1-x).
+        const uint8_t *base =
+            turns == 1 ? src.at(src.w - 1, 0) : src.at(0, src.h - 1);
+        const ptrdiff_t xstep = turns == 1 ? src.pitch : -(ptrdiff_t)src.pitch;
+        const ptrdiff_t ystep = turns == 1 ? -N : N;
+        if (N == 4)
+            turn_blocks4(src, dst, turns, base, xstep, ystep);
+        else
+            walk_bands<N>(dst, base, xstep, ystep);
     });
 }
 

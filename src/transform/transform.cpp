@@ -472,18 +472,15 @@ PyObject *tf_flip(PyObject *, PyObject *args, PyObject *kw)
 }
 
 // Background of a general rotation: the colour key, else the top-left
-// pixel with its alpha bits cleared.
-bool rotate_background(PyObject *srcobj, SDL_Surface *src, Uint32 *bg)
+// pixel with its alpha bits cleared (read with the source locked).
+Uint32 rotate_background(SDL_Surface *src)
 {
-    if (SDL_GetColorKey(src, bg) == 0)
-        return true;
-    Hold hs;
-    if (!hs.lock(srcobj))
-        return false;
-    *bg = lmxf::load_any(static_cast<const uint8_t *>(src->pixels),
-                         src->format->BytesPerPixel) &
-          ~src->format->Amask;
-    return true;
+    Uint32 key;
+    if (SDL_GetColorKey(src, &key) == 0)
+        return key;
+    return lmxf::load_any(static_cast<const uint8_t *>(src->pixels),
+                          src->format->BytesPerPixel) &
+           ~src->format->Amask;
 }
 
 PyObject *tf_rotate(PyObject *, PyObject *args, PyObject *kw)
@@ -532,12 +529,10 @@ PyObject *tf_rotate(PyObject *, PyObject *args, PyObject *kw)
         double nw, nh;
         lmxf::rotated_size(a, src->w, src->h, &nw, &nh);
         made.reset(new_surface_like(src, lm::sat_int(nw), lm::sat_int(nh)));
-        Uint32 bg;
-        if (!made.get() || !rotate_background(srcobj, src, &bg))
-            return nullptr;
         Hold hd, hs;
-        if (!hd.lock(made.get()) || !hs.lock(srcobj))
+        if (!made.get() || !hd.lock(made.get()) || !hs.lock(srcobj))
             return nullptr;
+        const Uint32 bg = rotate_background(src);
         lm::GilRelease nogil;
         lmxf::rotate_general(lmxf::image_of(src), lmxf::image_of(made.get()),
                              a, bg);
