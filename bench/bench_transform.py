@@ -107,7 +107,7 @@ def cases(w, h):
         ("smoothscale grow 3/2", lambda: tf.smoothscale(surf, grow),
          lambda: img.resize(grow, Image.BILINEAR), 0.5),
         ("smoothscale 24-bit 1/2", lambda: tf.smoothscale(surf24, half),
-         lambda: rgb.resize(half, Image.BOX), 0.5),
+         lambda: rgb.resize(half, Image.BOX), None),
         ("rotozoom 30 x1.5", lambda: tf.rotozoom(surf, 30, 1.5),
          lambda: img.rotate(30, Image.BILINEAR, expand=True).resize(
              zoomed, Image.BILINEAR),

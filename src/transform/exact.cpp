@@ -25,6 +25,14 @@ template <int N> void double_rows(const Image &src, const Image &dst)
 }
 
 template <int N>
+static inline void pick_row(const uint8_t *__restrict s, uint8_t *__restrict d,
+                            const uint32_t *__restrict cols, int w)
+{
+    for (int x = 0; x < w; ++x)
+        put<N>(d + x * N, get<N>(s + (size_t)cols[x] * N));
+}
+
+template <int N>
 void nearest_rows(const Image &src, const Image &dst, const uint32_t *cols)
 {
     const uint8_t *last_src = nullptr;
@@ -38,8 +46,7 @@ void nearest_rows(const Image &src, const Image &dst, const uint32_t *cols)
             memcpy(d, last_dst, (size_t)dst.w * N);
             continue;
         }
-        for (int x = 0; x < dst.w; ++x)
-            put<N>(d + x * N, get<N>(s + (size_t)cols[x] * N));
+        pick_row<N>(s, d, cols, dst.w);
         last_src = s;
         last_dst = d;
     }
