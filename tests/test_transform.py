@@ -1,5 +1,7 @@
 """lumora.transform: scale, flip, rotate, chop, smoothscale."""
 import math
+import os
+import textwrap
 
 import numpy as np
 import pytest
@@ -601,3 +603,64 @@ def test_grayscale_whole_sums_exact():
     out = raw(tf.grayscale(src))
     assert np.array_equal(out[:, :, order[:3]], np.stack([gray] * 3, 2))
     assert (out[:, :, order[3]] == 77).all()
+
+
+# --- sizes past 16.16 and 32-bit setups, allocation failures -----------------
+# (in a child process: a regression here overruns the heap)
+
+def _child(code, timeout=120):
+    from _sdlwin import run_script
+    res = run_script("import conftest\n" + textwrap.dedent(code),
+                     timeout=timeout)
+    assert res.returncode == 0, res.stdout + res.stderr
+    return res.stdout
+
+
+def test_large_sizes_in_child():
+    _child("""
+        import numpy as np
+        from _xfref import make, raw, values, rotate_model, rotozoom_model
+        import lumora.transform as tf
+        # 32-bit setups overflow from 32768 pixels on.
+        src = make(33000, 2, 32, seed=1)
+        out = tf.rotate(src, 0.001)
+        v = values(src)
+        want = rotate_model(v, float(np.float32(0.001)), int(v[0, 0]))
+        assert np.array_equal(values(out), want)
+        src = make(33000, 1, 32, seed=2)
+        out = tf.rotozoom(src, 0.01, 1)
+        assert np.array_equal(raw(out),
+                              rotozoom_model(raw(src), float(np.float32(0.01)), 1.0))
+        for n in (65536, 70000):
+            white = make(n, 1, 32, values=np.full((1, n, 4), 255, np.uint8))
+            assert raw(tf.smoothscale(white, (1, 1))).tolist() == [[[255] * 4]]
+        # x + w wrapping in 32 bits must not widen the copy.
+        src = make(10, 10, 32, seed=3)
+        assert np.array_equal(raw(tf.chop(src, (2 ** 31 - 1, 0, 10, 0))),
+                              raw(src))
+    """, timeout=300)
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="address-space limits and the sanitizer clash")
+def test_working_buffer_failures_raise_memory_error():
+    _child("""
+        import resource
+        from lumora import Surface
+        import lumora.transform as tf
+        src = Surface((3000, 3000), 0, 32)
+        dest = Surface((2999, 2999), 0, 32)
+        other = Surface((3000, 3000), 0, 32)
+        import lumora.transform
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (used + 24 * 2 ** 20,) * 2)
+        for call in (lambda: tf.smoothscale(src, (2999, 2999), dest),
+                     lambda: tf.average_surfaces([src, other], src)):
+            try:
+                call()
+            except MemoryError:
+                pass
+            else:
+                raise AssertionError("no MemoryError")
+    """)
