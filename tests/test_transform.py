@@ -311,6 +311,12 @@ def test_threshold_count_only_and_search_surf():
     src = make(6, 5, 32, seed=13)
     src.fill((255, 0, 0), (0, 0, 3, 2))
     assert tf.threshold(None, src, (255, 0, 0), set_behavior=0) == 6
+    assert tf.threshold(surface=src, search_color=(255, 0, 0),
+                        set_behavior=0) == 6
+    with pytest.raises(TypeError, match="argument 1 must be lumora.Surface"):
+        tf.threshold(surface=src, search_color=(255, 0, 0))
+    with pytest.raises(TypeError, match="surface"):
+        tf.threshold(None)
     other = make(6, 5, 32, seed=14)
     other.fill((255, 0, 0), (0, 0, 2, 2))
     dest = Surface((6, 5), 0, 32)

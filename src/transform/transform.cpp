@@ -639,13 +639,18 @@ PyObject *tf_threshold(PyObject *, PyObject *args, PyObject *kw)
     static const char *const kws[] = {
         "dest_surface", "surface",  "search_color", "threshold", "set_color",
         "set_behavior", "search_surf", "inverse_set", nullptr};
-    PyObject *destobj, *srcobj, *search_color = nullptr, *thresh = nullptr;
-    PyObject *set_color = nullptr, *search_surf = nullptr;
+    PyObject *destobj = Py_None, *srcobj = nullptr, *search_color = nullptr;
+    PyObject *thresh = nullptr, *set_color = nullptr, *search_surf = nullptr;
     int behavior = 1, inverse = 0;
-    if (!parse(args, kw, "OO!|OOOiOi", kws, &destobj, &lmSurface_Type, &srcobj,
-               &search_color, &thresh, &set_color, &behavior, &search_surf,
-               &inverse))
+    // dest_surface may be left out (it is refused below unless
+    // set_behavior is 0); surface may not.
+    if (!parse(args, kw, "|OO!OOOiOi", kws, &destobj, &lmSurface_Type,
+               &srcobj, &search_color, &thresh, &set_color, &behavior,
+               &search_surf, &inverse))
         return nullptr;
+    if (!srcobj)
+        return type_error(
+            "threshold() missing required argument 'surface' (pos 2)");
     if (search_color == Py_None)
         search_color = nullptr;
     SDL_Surface *dest = nullptr;
