@@ -116,20 +116,22 @@ static inline void transpose4(const V4 r[4], V4 o[4])
 void turn_blocks4(const Image &src, const Image &dst, int turns,
                   const uint8_t *base, ptrdiff_t xstep, ptrdiff_t ystep)
 {
-    constexpr int T = 128;
+    // Bands of 16 destination rows: per 4 destination columns, four source
+    // rows give 16 neighbouring pixels each (one cache line), and the 16
+    // destination rows are written front to back.
+    constexpr int B = 16;
     const int w4 = dst.w & ~3, h4 = dst.h & ~3;
-    for (int ty = 0; ty < h4; ty += T) {
-        for (int tx = 0; tx < w4; tx += T) {
-            for (int y = ty; y < std::min(ty + T, h4); y += 4) {
-                for (int x = tx; x < std::min(tx + T, w4); x += 4) {
-                    V4 r[4], o[4];
-                    for (int i = 0; i < 4; ++i)
-                        r[i] = turns == 1 ? ld4(src.at(src.w - 4 - y, x + i))
-                                          : ld4(src.at(y, src.h - 1 - x - i));
-                    transpose4(r, o);
-                    for (int j = 0; j < 4; ++j)
-                        st4(dst.at(x, y + j), o[turns == 1 ? 3 - j : j]);
-                }
+    for (int ty = 0; ty < h4; ty += B) {
+        const int yend = std::min(ty + B, h4);
+        for (int x = 0; x < w4; x += 4) {
+            for (int y = ty; y < yend; y += 4) {
+                V4 r[4], o[4];
+                for (int i = 0; i < 4; ++i)
+                    r[i] = turns == 1 ? ld4(src.at(src.w - 4 - y, x + i))
+                                      : ld4(src.at(y, src.h - 1 - x - i));
+                transpose4(r, o);
+                for (int j = 0; j < 4; ++j)
+                    st4(dst.at(x, y + j), o[turns == 1 ? 3 - j : j]);
             }
         }
     }
@@ -231,9 +233,10 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
                     put<N>(d + x * N, bgp);
                 int64_t dx = ax + xd + isin * (cy - y) + icos * x;
                 int64_t dy = ay + yd - icos * (cy - y) + isin * x;
+                const ptrdiff_t pitch = src.pitch;
                 for (; x < hi; ++x, dx += icos, dy += isin)
-                    put<N>(d + x * N,
-                           get<N>(src.at((int)(dx >> 16), (int)(dy >> 16))));
+                    put<N>(d + x * N, get<N>(src.pixels + (dy >> 16) * pitch +
+                                             (dx >> 16) * N));
                 for (; x < xend; ++x)
                     put<N>(d + x * N, bgp);
             }
