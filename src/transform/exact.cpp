@@ -113,25 +113,33 @@ static inline void transpose4(const V4 r[4], V4 o[4])
     o[3] = __builtin_shuffle(t1, t3, V4{2, 3, 6, 7});
 }
 
-void turn_blocks4(const Image &src, const Image &dst, int turns,
-                  const uint8_t *base, ptrdiff_t xstep, ptrdiff_t ystep)
+template <int Turn>
+void turn_blocks4(const Image &src, const Image &dst, const uint8_t *base,
+                  ptrdiff_t xstep, ptrdiff_t ystep)
 {
     // Bands of 16 destination rows: per 4 destination columns, four source
     // rows give 16 neighbouring pixels each (one cache line), and the 16
     // destination rows are written front to back.
     constexpr int B = 16;
     const int w4 = dst.w & ~3, h4 = dst.h & ~3;
+    const ptrdiff_t sp = src.pitch, dp = dst.pitch;
     for (int ty = 0; ty < h4; ty += B) {
         const int yend = std::min(ty + B, h4);
         for (int x = 0; x < w4; x += 4) {
             for (int y = ty; y < yend; y += 4) {
+                // Turn 1: source rows x.., columns W-4-y..; turn 3: source
+                // rows H-1-x down, columns y...
+                const uint8_t *s = Turn == 1
+                                       ? src.pixels + x * sp + (src.w - 4 - y) * 4
+                                       : src.pixels + (src.h - 1 - x) * sp + y * 4;
+                const ptrdiff_t step = Turn == 1 ? sp : -sp;
                 V4 r[4], o[4];
                 for (int i = 0; i < 4; ++i)
-                    r[i] = turns == 1 ? ld4(src.at(src.w - 4 - y, x + i))
-                                      : ld4(src.at(y, src.h - 1 - x - i));
+                    r[i] = ld4(s + i * step);
                 transpose4(r, o);
+                uint8_t *d = dst.pixels + y * dp + x * 4;
                 for (int j = 0; j < 4; ++j)
-                    st4(dst.at(x, y + j), o[turns == 1 ? 3 - j : j]);
+                    st4(d + j * dp, o[Turn == 1 ? 3 - j : j]);
             }
         }
     }
@@ -335,8 +343,10 @@ void rotate_quarter(const Image &src, const Image &dst, int turns)
             turns == 1 ? src.at(src.w - 1, 0) : src.at(0, src.h - 1);
         const ptrdiff_t xstep = turns == 1 ? src.pitch : -(ptrdiff_t)src.pitch;
         const ptrdiff_t ystep = turns == 1 ? -N : N;
-        if (N == 4)
-            turn_blocks4(src, dst, turns, base, xstep, ystep);
+        if (N == 4 && turns == 1)
+            turn_blocks4<1>(src, dst, base, xstep, ystep);
+        else if (N == 4)
+            turn_blocks4<3>(src, dst, base, xstep, ystep);
         else
             walk_bands<N>(dst, base, xstep, ystep);
     });
