@@ -670,3 +670,27 @@ def test_working_buffer_failures_raise_memory_error():
             else:
                 raise AssertionError("no MemoryError")
     """)
+
+
+@pytest.mark.parametrize("size", [(0, 5), (5, 0), (0, 0)])
+def test_empty_surfaces(size):
+    # In a child: reading a source without pixels crashes.
+    _child("""
+        from lumora import Surface
+        from _xfref import make
+        import lumora.transform as tf
+        size = %r
+        s = Surface(size, 0, 32)
+        assert tf.flip(s, 1, 1).get_size() == size
+        assert tf.chop(s, (0, 0, 2, 2)).get_size() == tuple(max(v - 2, 0)
+                                                             for v in size)
+        assert tf.scale2x(s).get_size() == (2 * size[0], 2 * size[1])
+        assert tf.smoothscale(s, (3, 3)).get_size() == (3, 3)
+        assert tf.scale(s, (3, 3)).get_size() == (3, 3)
+        assert tf.grayscale(s).get_size() == size
+        assert tf.laplacian(s).get_size() == size
+        assert tf.average_color(s) == (0, 0, 0, 0)
+        assert tf.threshold(None, s, (0, 0, 0), set_behavior=0) == 0
+        assert tf.rotozoom(s, 10, 1).get_size() == (0, 0)
+        assert tf.chop(make(4, 4), (0, 0, 4, 1)).get_size() == (0, 3)
+    """ % (size,))

@@ -385,7 +385,9 @@ PyObject *smooth_core(PyObject *module, PyObject *srcobj, PyObject *destobj,
                    "Destination surface not the given width or height.") ||
         !same_format(src, t.surf))
         return nullptr;
-    if (width && height) {
+    // An empty source has nothing to filter from: the destination stays
+    // as it is (the passes would read outside it).
+    if (width && height && src->w && src->h) {
         const TransformState *st = state_of(module);
         const lmxf::SmoothPasses passes = {st->shrink_x, st->shrink_y,
                                            st->expand_x, st->expand_y};
@@ -460,7 +462,7 @@ PyObject *tf_flip(PyObject *, PyObject *args, PyObject *kw)
     Owned made(new_surface_like(src, src->w, src->h));
     if (!made.get())
         return nullptr;
-    {
+    if (src->w && src->h) {
         Hold hd, hs;
         if (!hd.lock(made.get()) || !hs.lock(srcobj))
             return nullptr;
@@ -572,7 +574,7 @@ PyObject *tf_chop(PyObject *, PyObject *args, PyObject *kw)
     Owned made(new_surface_like(src, src->w - (x1 - x0), src->h - (y1 - y0)));
     if (!made.get())
         return nullptr;
-    {
+    if (made.get()->w && made.get()->h) {
         Hold hd, hs;
         if (!hd.lock(made.get()) || !hs.lock(srcobj))
             return nullptr;
