@@ -18,7 +18,8 @@ def raw(surf):
     bpp = surf.get_bytesize()
     surf.lock()
     try:
-        buf = ctypes.string_at(s.pixels, s.pitch * s.h) if s.h else b""
+        buf = ctypes.string_at(s.pixels, s.pitch * s.h) if s.pixels else \
+            bytes(s.pitch * s.h)
     finally:
         surf.unlock()
     a = np.frombuffer(buf, np.uint8).reshape(s.h, s.pitch) if s.h else \
@@ -30,6 +31,8 @@ def put_raw(surf, arr):
     s = sdl(surf)
     bpp = surf.get_bytesize()
     arr = np.ascontiguousarray(arr, np.uint8).reshape(s.h, s.w * bpp)
+    if not s.pixels:
+        return
     surf.lock()
     try:
         for y in range(s.h):
