@@ -31,8 +31,10 @@ template <typename T> Buf<T> alloc(size_t n, size_t m = 1)
 }
 
 // The mean of `space` (16.16) source samples, `acc` holding the whole ones
-// and `part` the weighted last one.  `recip` is 2^32 / space (0 when
-// space exceeds 2^32, where a division keeps the precision).
+// and `part` the weighted last one.  `recip` is 2^32 / space; past 2^32
+// (a shrink of more than 65536:1) it would be 0 and a division keeps the
+// precision.  Recip selects the case once per pass, so the loops have no
+// branch on it.
 struct Averager {
     int64_t space;
     uint32_t recip;
@@ -42,9 +44,9 @@ struct Averager {
           recip((uint32_t)((1ull << 32) / (uint64_t)space))
     {
     }
-    uint8_t mean(uint32_t acc, uint32_t part) const
+    template <bool Recip> uint8_t mean(uint32_t acc, uint32_t part) const
     {
-        if (recip)
+        if (Recip)
             return (uint8_t)(((uint32_t)(acc + part) * recip) >> 16);
         return (uint8_t)((((uint64_t)acc + part) << 16) / (uint64_t)space);
     }
@@ -64,10 +66,10 @@ static inline Step step_of(int64_t k, int srclen, int dstlen)
 
 }  // namespace
 
-bool shrink_x(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
-              int dstpitch, int srclen, int dstlen)
+template <bool Recip>
+void shrink_x_rows(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
+                   int dstpitch, int srclen, int dstlen, const Averager &av)
 {
-    const Averager av(srclen, dstlen);
     for (int y = 0; y < extent; ++y) {
         const uint8_t *s = src + (ptrdiff_t)y * srcpitch;
         uint8_t *d = dst + (ptrdiff_t)y * dstpitch;
@@ -84,10 +86,10 @@ bool shrink_x(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
                 continue;
             }
             const uint32_t c = (uint32_t)counter, f = 65536 - c;
-            d[0] = av.mean(a0, (c * s[0]) >> 16);
-            d[1] = av.mean(a1, (c * s[1]) >> 16);
-            d[2] = av.mean(a2, (c * s[2]) >> 16);
-            d[3] = av.mean(a3, (c * s[3]) >> 16);
+            d[0] = av.template mean<Recip>(a0, (c * s[0]) >> 16);
+            d[1] = av.template mean<Recip>(a1, (c * s[1]) >> 16);
+            d[2] = av.template mean<Recip>(a2, (c * s[2]) >> 16);
+            d[3] = av.template mean<Recip>(a3, (c * s[3]) >> 16);
             d += 4;
             a0 = (f * s[0]) >> 16;
             a1 = (f * s[1]) >> 16;
@@ -96,7 +98,47 @@ bool shrink_x(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
             counter = av.space - f;
         }
     }
+}
+
+bool shrink_x(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
+              int dstpitch, int srclen, int dstlen)
+{
+    const Averager av(srclen, dstlen);
+    if (av.recip)
+        shrink_x_rows<true>(src, dst, extent, srcpitch, dstpitch, srclen,
+                            dstlen, av);
+    else
+        shrink_x_rows<false>(src, dst, extent, srcpitch, dstpitch, srclen,
+                             dstlen, av);
     return true;
+}
+
+static void add_row(uint32_t *__restrict a, const uint8_t *__restrict s,
+                    size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        a[i] += s[i];
+}
+
+static void blend_rows(uint8_t *__restrict d, const uint8_t *__restrict r0,
+                       const uint8_t *__restrict r1, size_t n, int32_t m0,
+                       int32_t m1)
+{
+    for (size_t i = 0; i < n; ++i)
+        d[i] = (uint8_t)((m0 * r0[i] + m1 * r1[i]) >> 16);
+}
+
+// One destination row of the vertical area pass; the accumulators start
+// the next one with the rest of the last source row.
+template <bool Recip>
+static void emit_row(uint8_t *__restrict d, uint32_t *__restrict a,
+                     const uint8_t *__restrict s, size_t n, uint32_t c,
+                     uint32_t f, const Averager &av)
+{
+    for (size_t i = 0; i < n; ++i) {
+        d[i] = av.template mean<Recip>(a[i], (c * s[i]) >> 16);
+        a[i] = (f * s[i]) >> 16;
+    }
 }
 
 bool shrink_y(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
@@ -114,17 +156,16 @@ bool shrink_y(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
     for (int y = 0; y < srclen && written < dstlen; ++y) {
         const uint8_t *s = src + (ptrdiff_t)y * srcpitch;
         if (counter > 65536) {
-            for (size_t i = 0; i < n; ++i)
-                a[i] += s[i];
+            add_row(a, s, n);
             counter -= 65536;
             continue;
         }
         const uint32_t c = (uint32_t)counter, f = 65536 - c;
         uint8_t *d = dst + (ptrdiff_t)written * dstpitch;
-        for (size_t i = 0; i < n; ++i) {
-            d[i] = av.mean(a[i], (c * s[i]) >> 16);
-            a[i] = (f * s[i]) >> 16;
-        }
+        if (av.recip)
+            emit_row<true>(d, a, s, n, c, f, av);
+        else
+            emit_row<false>(d, a, s, n, c, f, av);
         ++written;
         counter = av.space - f;
     }
@@ -175,8 +216,7 @@ bool expand_y(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
         }
         const uint8_t *r1 = r0 + srcpitch;
         const int32_t m1 = st.w1, m0 = 65536 - m1;
-        for (size_t i = 0; i < n; ++i)
-            d[i] = (uint8_t)((m0 * r0[i] + m1 * r1[i]) >> 16);
+        blend_rows(d, r0, r1, n, m0, m1);
     }
     return true;
 }
