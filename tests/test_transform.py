@@ -28,6 +28,13 @@ def test_scale_nearest_pixels(depth, size):
     assert np.array_equal(raw(out), a[rows][:, cols])
 
 
+@pytest.mark.parametrize("depth", DEPTHS)
+def test_scale_halving(depth):
+    src = make(10, 6, depth, seed=depth + 1)
+    assert np.array_equal(raw(tf.scale(src, (5, 3))), raw(src)[::2, ::2])
+    assert np.array_equal(raw(tf.scale(src, (5, 6))), raw(src)[:, ::2])
+
+
 def test_scale_picks_columns_as_floor():
     src = make(3, 1, 32, values=np.arange(12, dtype=np.uint8).reshape(1, 3, 4))
     assert values(tf.scale(src, (4, 1)))[0].tolist() == \
