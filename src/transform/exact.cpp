@@ -255,9 +255,11 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
                     put<N>(d + x * N, bgp);
                 int64_t dx = ax + xd + isin * (cy - y) + icos * x;
                 int64_t dy = ay + yd - icos * (cy - y) + isin * x;
+                // Locals: the byte stores could alias the Image fields.
                 const ptrdiff_t pitch = src.pitch;
+                const uint8_t *const pixels = src.pixels;
                 for (; x < hi; ++x, dx += icos, dy += isin)
-                    put<N>(d + x * N, get<N>(src.pixels + (dy >> 16) * pitch +
+                    put<N>(d + x * N, get<N>(pixels + (dy >> 16) * pitch +
                                              (dx >> 16) * N));
                 for (; x < xend; ++x)
                     put<N>(d + x * N, bgp);
