@@ -309,7 +309,9 @@ PyObject *stretch_nearest(PyObject *srcobj, PyObject *destobj, int width,
     return t.finish();
 }
 
-PyObject *tf_scale(PyObject *, PyObject *args, PyObject *kw)
+// scale and smoothscale: the size as two ints.
+template <PyObject *(*Core)(PyObject *, PyObject *, PyObject *, int, int)>
+PyObject *scale_to_size(PyObject *self, PyObject *args, PyObject *kw)
 {
     static const char *const kws[] = {"surface", "size", "dest_surface",
                                       nullptr};
@@ -323,7 +325,7 @@ PyObject *tf_scale(PyObject *, PyObject *args, PyObject *kw)
         PyErr_SetString(PyExc_TypeError, "size must be two numbers");
         return nullptr;
     }
-    return stretch_nearest(srcobj, destobj, w, h);
+    return Core(self, srcobj, destobj, w, h);
 }
 
 // scale_by and smoothscale_by: the factor read first, then the source.
@@ -407,23 +409,6 @@ PyObject *smooth_core(PyObject *module, PyObject *srcobj, PyObject *destobj,
         }
     }
     return t.finish();
-}
-
-PyObject *tf_smoothscale(PyObject *module, PyObject *args, PyObject *kw)
-{
-    static const char *const kws[] = {"surface", "size", "dest_surface",
-                                      nullptr};
-    PyObject *srcobj, *size, *destarg = nullptr, *destobj;
-    int w, h;
-    if (!parse(args, kw, "O!O|O", kws, &lmSurface_Type, &srcobj, &size,
-               &destarg) ||
-        !opt_surface(destarg, "dest_surface", &destobj))
-        return nullptr;
-    if (!lm_TwoIntsFromObj(size, &w, &h)) {
-        PyErr_SetString(PyExc_TypeError, "size must be two numbers");
-        return nullptr;
-    }
-    return smooth_core(module, srcobj, destobj, w, h);
 }
 
 PyObject *tf_get_smoothscale_backend(PyObject *module, PyObject *)
@@ -1035,7 +1020,7 @@ PyObject *tf_rotozoom(PyObject *, PyObject *args, PyObject *kw)
     {name, (PyCFunction)(void (*)(void))fn, METH_VARARGS | METH_KEYWORDS, doc}
 
 PyMethodDef transform_methods[] = {
-    TF_METHOD("scale", tf_scale,
+    TF_METHOD("scale", scale_to_size<nearest_core>,
               "scale(surface, size, dest_surface=None) -> Surface\n"
               "resize to new resolution"),
     TF_METHOD("scale_by", scale_by_factor<nearest_core>,
@@ -1055,7 +1040,7 @@ PyMethodDef transform_methods[] = {
     TF_METHOD("scale2x", tf_scale2x,
               "scale2x(surface, dest_surface=None) -> Surface\n"
               "specialized image doubler"),
-    TF_METHOD("smoothscale", tf_smoothscale,
+    TF_METHOD("smoothscale", scale_to_size<smooth_core>,
               "smoothscale(surface, size, dest_surface=None) -> Surface\n"
               "scale a surface to an arbitrary size smoothly"),
     TF_METHOD("smoothscale_by", scale_by_factor<smooth_core>,
