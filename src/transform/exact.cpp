@@ -4,6 +4,7 @@
 #include "exact.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace lmxf {
@@ -207,6 +208,24 @@ static inline Span inside(Span s, int64_t start, const Axis &a)
     return lo < hi ? Span{lo, hi} : Span{s.lo, s.lo};
 }
 
+// Destination columns [x, hi) of a row from source positions (dx, dy)
+// stepping by (sx, sy), all inside the source.
+template <int N, typename T>
+static inline void copy_walk(const Image &src, uint8_t *d, int64_t x,
+                             int64_t hi, int64_t dx, int64_t dy, int64_t sx,
+                             int64_t sy)
+{
+    // Locals: the byte stores could alias the Image fields.
+    const ptrdiff_t pitch = src.pitch;
+    const uint8_t *const pixels = src.pixels;
+    T px = (T)dx, py = (T)dy;
+    const T stx = (T)sx, sty = (T)sy;
+    for (; x < hi; ++x, px += stx, py += sty)
+        put<N>(d + x * N,
+               get<N>(pixels + (ptrdiff_t)(py >> 16) * pitch +
+                      (ptrdiff_t)(px >> 16) * N));
+}
+
 template <int N>
 void rotate_rows(const Image &src, const Image &dst, double angle,
                  uint32_t bg)
@@ -233,6 +252,9 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
     // of each row that land inside the source are worked out first, so
     // the copy itself needs no test.
     constexpr int64_t TW = 64, TH = 32;
+    // Inside the source every position (and one step past it) fits 32
+    // bits below 32767 pixels: cheaper on 32-bit targets.
+    const bool narrow = xmax + 65536 < INT32_MAX && ymax + 65536 < INT32_MAX;
     const Axis ax_x = {icos, xmax, icos ? 1.0 / (double)icos : 0.0};
     const Axis ax_y = {isin, ymax, isin ? 1.0 / (double)isin : 0.0};
     Span spans[TH];
@@ -255,12 +277,11 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
                     put<N>(d + x * N, bgp);
                 int64_t dx = ax + xd + isin * (cy - y) + icos * x;
                 int64_t dy = ay + yd - icos * (cy - y) + isin * x;
-                // Locals: the byte stores could alias the Image fields.
-                const ptrdiff_t pitch = src.pitch;
-                const uint8_t *const pixels = src.pixels;
-                for (; x < hi; ++x, dx += icos, dy += isin)
-                    put<N>(d + x * N, get<N>(pixels + (dy >> 16) * pitch +
-                                             (dx >> 16) * N));
+                if (narrow)
+                    copy_walk<N, int32_t>(src, d, x, hi, dx, dy, icos, isin);
+                else
+                    copy_walk<N, int64_t>(src, d, x, hi, dx, dy, icos, isin);
+                x = hi;
                 for (; x < xend; ++x)
                     put<N>(d + x * N, bgp);
             }

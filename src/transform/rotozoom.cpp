@@ -199,23 +199,21 @@ LM_ROTOZOOM_EXPORT int zoomSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
     return 0;
 }
 
-LM_ROTOZOOM_EXPORT void transformSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
-                                             int cx, int cy, int isin,
-                                             int icos, int smooth)
+namespace {
+
+// The walk of a rotation in positions of type T: 32 bits where every
+// position of the walk fits (cheaper on 32-bit targets), else 64.
+template <typename T, bool Smooth>
+void transform_rows(const Pixels &s, SDL_Surface *dst, int64_t row0x,
+                    int64_t row0y, int cy, int isin, int icos)
 {
-    const Pixels s = {static_cast<const uint8_t *>(src->pixels), src->pitch,
-                      src->w, src->h};
-    const int64_t ax = ((int64_t)cx << 16) - (int64_t)icos * cx;
-    const int64_t ay = ((int64_t)cy << 16) - (int64_t)isin * cx;
-    const int64_t xd = (int64_t)(src->w - dst->w) * 32768;
-    const int64_t yd = (int64_t)(src->h - dst->h) * 32768;
     for (int64_t y = 0; y < dst->h; ++y) {
-        int64_t sdx = ax + xd + (int64_t)isin * (cy - y);
-        int64_t sdy = ay + yd - (int64_t)icos * (cy - y);
+        T sdx = (T)(row0x + (int64_t)isin * (cy - y));
+        T sdy = (T)(row0y - (int64_t)icos * (cy - y));
         uint8_t *d = static_cast<uint8_t *>(dst->pixels) + y * dst->pitch;
         for (int x = 0; x < dst->w; ++x, d += 4, sdx += icos, sdy += isin) {
-            const int64_t dx = sdx >> 16, dy = sdy >> 16;
-            if (!smooth) {
+            const T dx = sdx >> 16, dy = sdy >> 16;
+            if (!Smooth) {
                 if (dx >= 0 && dy >= 0 && dx < s.w && dy < s.h)
                     memcpy(d, s.at(dx, dy), 4);
                 continue;
@@ -230,6 +228,51 @@ LM_ROTOZOOM_EXPORT void transformSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
                 rotated_smooth(s, dx, dy, ex, ey, d);
         }
     }
+}
+
+// Largest |start + a * i + b * j| over i in [0, n], j in [0, m] (a linear
+// walk takes its extremes at the corners).
+int64_t walk_extent(int64_t start, int64_t a, int64_t n, int64_t b, int64_t m)
+{
+    int64_t most = 0;
+    for (int64_t i : {(int64_t)0, n}) {
+        for (int64_t j : {(int64_t)0, m}) {
+            const int64_t v = start + a * i + b * j;
+            most = std::max(most, v < 0 ? -v : v);
+        }
+    }
+    return most;
+}
+
+}  // namespace
+
+LM_ROTOZOOM_EXPORT void transformSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
+                                             int cx, int cy, int isin,
+                                             int icos, int smooth)
+{
+    const Pixels s = {static_cast<const uint8_t *>(src->pixels), src->pitch,
+                      src->w, src->h};
+    const int64_t ax = ((int64_t)cx << 16) - (int64_t)icos * cx;
+    const int64_t ay = ((int64_t)cy << 16) - (int64_t)isin * cx;
+    const int64_t xd = (int64_t)(src->w - dst->w) * 32768;
+    const int64_t yd = (int64_t)(src->h - dst->h) * 32768;
+    // Row starts are taken at y = 0 .. h - 1 (cy - y from cy down to
+    // cy - h + 1), and each row steps w times.
+    const int64_t h = dst->h, w = dst->w;
+    const int64_t rx = ax + xd + (int64_t)isin * cy;
+    const int64_t ry = ay + yd - (int64_t)icos * cy;
+    const bool narrow =
+        std::max(walk_extent(rx, -isin, h, icos, w),
+                 walk_extent(ry, icos, h, isin, w)) < INT32_MAX - 65536;
+    const int64_t r0x = ax + xd, r0y = ay + yd;
+    if (narrow && smooth)
+        transform_rows<int32_t, true>(s, dst, r0x, r0y, cy, isin, icos);
+    else if (narrow)
+        transform_rows<int32_t, false>(s, dst, r0x, r0y, cy, isin, icos);
+    else if (smooth)
+        transform_rows<int64_t, true>(s, dst, r0x, r0y, cy, isin, icos);
+    else
+        transform_rows<int64_t, false>(s, dst, r0x, r0y, cy, isin, icos);
 }
 
 namespace lmxf {
