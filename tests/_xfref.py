@@ -265,3 +265,34 @@ def rotozoom_model(a, angle, zoom):
                 continue
             out[y, x] = v & 0xFF
     return out
+
+
+def rotozoom_nearest_model(a, angle, zoom):
+    """The unsmoothed rotozoom (C entry point with smooth=0)."""
+    H, W = a.shape[:2]
+    zoom = max(zoom, 0.001)
+    if abs(angle) <= 0.001:
+        dw, dh = max(1, int(W * zoom)), max(1, int(H * zoom))
+        sx, sy = int(W * 65536.0 / dw), int(H * 65536.0 / dh)
+        return a[[(y * sy) >> 16 for y in range(dh)]][:, [(x * sx) >> 16
+                                                         for x in range(dw)]]
+    rad = angle * 0.017453292519943295
+    s, c = math.sin(rad) * zoom, math.cos(rad) * zoom
+    hx, hy = W // 2, H // 2
+    dw = 2 * max(1, math.ceil(max(abs(c * hx + s * hy), abs(c * hx - s * hy))))
+    dh = 2 * max(1, math.ceil(max(abs(c * hy + s * hx), abs(s * hx - c * hy))))
+    zi = 65536.0 / (zoom * zoom)
+    isin, icos = int(s * zi), int(c * zi)
+    cx, cy = dw // 2, dh // 2
+    ax, ay = (cx << 16) - icos * cx, (cy << 16) - isin * cx
+    out = np.zeros((dh, dw) + a.shape[2:], a.dtype)
+    for y in range(dh):
+        sdx = ax + ((W - dw) << 15) + isin * (cy - y)
+        sdy = ay + ((H - dh) << 15) - icos * (cy - y)
+        for x in range(dw):
+            dx, dy = sdx >> 16, sdy >> 16
+            if 0 <= dx < W and 0 <= dy < H:
+                out[y, x] = a[dy, dx]
+            sdx += icos
+            sdy += isin
+    return out

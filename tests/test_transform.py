@@ -7,7 +7,9 @@ import numpy as np
 import pytest
 
 from _xfref import DEPTHS, raw, put_raw, make, values, smooth_model, \
-    rotate_model, decoded, sdl_map, scale2x_model, rotozoom_model
+    rotate_model, decoded, sdl_map, scale2x_model, rotozoom_model, \
+    rotozoom_nearest_model
+from _surfmem import sdl, SDL_Surface
 
 import lumora
 from lumora import Surface, SRCALPHA
@@ -593,6 +595,21 @@ def test_exported_rotozoom_symbols():
     for name in ("rotozoomSurface", "zoomSurfaceRGBA", "transformSurfaceRGBA",
                  "rotozoomSurfaceSizeTrig"):
         assert getattr(lib, name)
+    # Unsmoothed, through the C entry point.
+    lib.rotozoomSurface.restype = ctypes.c_void_p
+    lib.rotozoomSurface.argtypes = [ctypes.c_void_p, ctypes.c_double,
+                                    ctypes.c_double, ctypes.c_int]
+    free = ctypes.CDLL("libSDL2-2.0.so.0").SDL_FreeSurface
+    free.argtypes = [ctypes.c_void_p]
+    src = make(9, 6, 32, alpha=True, seed=21)
+    for angle, zoom in ((0.0, 1.7), (0.0, 0.5), (37.0, 1.2), (-100.0, 0.8)):
+        p = lib.rotozoomSurface(ctypes.addressof(sdl(src)), angle, zoom, 0)
+        out = SDL_Surface.from_address(p)
+        got = np.frombuffer(ctypes.string_at(out.pixels, out.pitch * out.h),
+                            np.uint8).reshape(out.h, out.pitch)[:, :out.w * 4]
+        want = rotozoom_nearest_model(raw(src), angle, zoom)
+        free(p)
+        assert np.array_equal(got.reshape(want.shape), want)
 
 
 def test_grayscale_whole_sums_exact():
