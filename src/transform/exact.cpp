@@ -253,7 +253,8 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
     // the copy itself needs no test.
     constexpr int64_t TW = 64, TH = 32;
     // Inside the source every position (and one step past it) fits 32
-    // bits below 32767 pixels: cheaper on 32-bit targets.
+    // bits below 32767 pixels, so the walk uses the word size: 32 bits on
+    // 32-bit targets, where 64-bit steps cost twice as much.
     const bool narrow = xmax + 65536 < INT32_MAX && ymax + 65536 < INT32_MAX;
     const Axis ax_x = {icos, xmax, icos ? 1.0 / (double)icos : 0.0};
     const Axis ax_y = {isin, ymax, isin ? 1.0 / (double)isin : 0.0};
@@ -278,7 +279,7 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
                 int64_t dx = ax + xd + isin * (cy - y) + icos * x;
                 int64_t dy = ay + yd - icos * (cy - y) + isin * x;
                 if (narrow)
-                    copy_walk<N, int32_t>(src, d, x, hi, dx, dy, icos, isin);
+                    copy_walk<N, ptrdiff_t>(src, d, x, hi, dx, dy, icos, isin);
                 else
                     copy_walk<N, int64_t>(src, d, x, hi, dx, dy, icos, isin);
                 x = hi;

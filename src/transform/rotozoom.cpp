@@ -201,8 +201,9 @@ LM_ROTOZOOM_EXPORT int zoomSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
 
 namespace {
 
-// The walk of a rotation in positions of type T: 32 bits where every
-// position of the walk fits (cheaper on 32-bit targets), else 64.
+// The walk of a rotation in positions of type T: the word size where every
+// position of the walk fits 32 bits (64-bit steps cost twice as much on
+// 32-bit targets), else 64 bits.
 template <typename T, bool Smooth>
 void transform_rows(const Pixels &s, SDL_Surface *dst, int64_t row0x,
                     int64_t row0y, int cy, int isin, int icos)
@@ -266,9 +267,9 @@ LM_ROTOZOOM_EXPORT void transformSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
                  walk_extent(ry, icos, h, isin, w)) < INT32_MAX - 65536;
     const int64_t r0x = ax + xd, r0y = ay + yd;
     if (narrow && smooth)
-        transform_rows<int32_t, true>(s, dst, r0x, r0y, cy, isin, icos);
+        transform_rows<ptrdiff_t, true>(s, dst, r0x, r0y, cy, isin, icos);
     else if (narrow)
-        transform_rows<int32_t, false>(s, dst, r0x, r0y, cy, isin, icos);
+        transform_rows<ptrdiff_t, false>(s, dst, r0x, r0y, cy, isin, icos);
     else if (smooth)
         transform_rows<int64_t, true>(s, dst, r0x, r0y, cy, isin, icos);
     else
