@@ -718,3 +718,21 @@ def test_empty_surfaces(size):
         assert tf.rotozoom(s, 10, 1).get_size() == (0, 0)
         assert tf.chop(make(4, 4), (0, 0, 4, 1)).get_size() == (0, 3)
     """ % (size,))
+
+
+@pytest.mark.parametrize("fn,args", [(tf.scale, ((4, 3),)),
+                                     (tf.smoothscale, ((4, 3),)),
+                                     (tf.scale2x, ())])
+def test_subsurface_destination(fn, args):
+    src = make(2, 3, 32, seed=22) if fn is not tf.scale2x else make(2, 1, 32)
+    parent = make(10, 8, 32, seed=23)
+    before = raw(parent)
+    sub = parent.subsurface((3, 2, 4, 3) if fn is not tf.scale2x
+                            else (3, 2, 4, 2))
+    assert fn(src, *args, sub) is sub
+    after = raw(parent)
+    h, w = sub.get_height(), sub.get_width()
+    want = raw(fn(src, *args))
+    assert np.array_equal(after[2:2 + h, 3:3 + w], want)
+    after[2:2 + h, 3:3 + w] = before[2:2 + h, 3:3 + w]
+    assert np.array_equal(after, before)  # nothing outside it changes
