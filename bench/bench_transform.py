@@ -80,6 +80,7 @@ def cases(w, h):
     copy = lambda: arr.copy()  # noqa: E731  a memcpy of the same bytes
     half, grow = (w // 2, h // 2), (w * 3 // 2, h * 3 // 2)
     third = (w // 3, h // 3)
+    twofifths = (w * 2 // 5, h * 2 // 5)  # a ratio that is not whole
     ref, thr = np.array([128, 128, 128], np.int16), 40
     zoomed = tf.rotozoom(surf, 30, 1.5).get_size()
     return [
@@ -104,6 +105,8 @@ def cases(w, h):
          lambda: img.resize(half, Image.BOX), 0.5),
         ("smoothscale shrink 1/3", lambda: tf.smoothscale(surf, third),
          lambda: img.resize(third, Image.BOX), 0.5),
+        ("smoothscale shrink 2/5", lambda: tf.smoothscale(surf, twofifths),
+         lambda: img.resize(twofifths, Image.BOX), 0.5),
         ("smoothscale grow 3/2", lambda: tf.smoothscale(surf, grow),
          lambda: img.resize(grow, Image.BILINEAR), 0.5),
         ("smoothscale 24-bit 1/2", lambda: tf.smoothscale(surf24, half),

@@ -225,7 +225,9 @@ def test_smoothscale_doc_examples():
 @pytest.mark.parametrize("src_size,size", [((9, 7), (4, 3)), ((5, 4), (13, 9)),
                                            ((9, 4), (3, 11)), ((6, 8), (6, 3)),
                                            ((6, 3), (17, 3)), ((1, 1), (5, 4)),
-                                           ((1, 6), (3, 2)), ((40, 3), (7, 3))])
+                                           ((1, 6), (3, 2)), ((40, 3), (7, 3)),
+                                           ((12, 9), (4, 3)), ((10, 8), (5, 4)),
+                                           ((8, 8), (8, 2)), ((10, 3), (5, 7))])
 def test_smoothscale_model(depth, src_size, size):
     src = make(*src_size, depth, seed=sum(src_size))
     a = raw(src)

@@ -100,11 +100,53 @@ void shrink_x_rows(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
     }
 }
 
+// Whole-number ratios k (up to 65536): the walk then never splits a
+// source pixel, and each destination pixel is the plain sum of k source
+// pixels times the reciprocal, the same value.  K is k when fixed at
+// compile time (halving, thirds), else 0.
+template <int K>
+static void shrink_x_blocks(const uint8_t *src, uint8_t *dst, int extent,
+                            int srcpitch, int dstpitch, int dstlen, int k,
+                            uint32_t recip)
+{
+    if (K)
+        k = K;
+    for (int y = 0; y < extent; ++y) {
+        const uint8_t *__restrict s = src + (ptrdiff_t)y * srcpitch;
+        uint8_t *__restrict d = dst + (ptrdiff_t)y * dstpitch;
+        for (int x = 0; x < dstlen; ++x, d += 4) {
+            uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+            for (int i = 0; i < k; ++i, s += 4) {
+                s0 += s[0];
+                s1 += s[1];
+                s2 += s[2];
+                s3 += s[3];
+            }
+            d[0] = (uint8_t)((s0 * recip) >> 16);
+            d[1] = (uint8_t)((s1 * recip) >> 16);
+            d[2] = (uint8_t)((s2 * recip) >> 16);
+            d[3] = (uint8_t)((s3 * recip) >> 16);
+        }
+    }
+}
+
 bool shrink_x(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
               int dstpitch, int srclen, int dstlen)
 {
     const Averager av(srclen, dstlen);
-    if (av.recip)
+    const int k = srclen / dstlen;
+    if (av.recip && srclen % dstlen == 0) {
+        if (k == 2)
+            shrink_x_blocks<2>(src, dst, extent, srcpitch, dstpitch, dstlen,
+                               k, av.recip);
+        else if (k == 3)
+            shrink_x_blocks<3>(src, dst, extent, srcpitch, dstpitch, dstlen,
+                               k, av.recip);
+        else
+            shrink_x_blocks<0>(src, dst, extent, srcpitch, dstpitch, dstlen,
+                               k, av.recip);
+    }
+    else if (av.recip)
         shrink_x_rows<true>(src, dst, extent, srcpitch, dstpitch, srclen,
                             dstlen, av);
     else
@@ -151,6 +193,19 @@ bool shrink_y(const uint8_t *src, uint8_t *dst, int extent, int srcpitch,
     uint32_t *a = acc.get();
     memset(a, 0, n * sizeof(uint32_t));
     const Averager av(srclen, dstlen);
+    if (av.recip && srclen % dstlen == 0) {
+        // Whole-number ratio: sums of k rows (see shrink_x_blocks).
+        const int k = srclen / dstlen;
+        for (int j = 0; j < dstlen; ++j) {
+            memset(a, 0, n * sizeof(uint32_t));
+            for (int i = 0; i < k; ++i)
+                add_row(a, src + (ptrdiff_t)(j * k + i) * srcpitch, n);
+            uint8_t *__restrict d = dst + (ptrdiff_t)j * dstpitch;
+            for (size_t i = 0; i < n; ++i)
+                d[i] = (uint8_t)((a[i] * av.recip) >> 16);
+        }
+        return true;
+    }
     int64_t counter = av.space;
     int written = 0;
     for (int y = 0; y < srclen && written < dstlen; ++y) {
