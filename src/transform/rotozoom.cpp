@@ -168,7 +168,10 @@ LM_ROTOZOOM_EXPORT int zoomSurfaceRGBA(SDL_Surface *src, SDL_Surface *dst,
     const int64_t sy = (int64_t)(((double)(float)(smooth ? s.h - 1 : s.h) *
                                   65536.0) / (double)(float)dh);
     // Column offsets and fractions, the step tables of the walk.
-    uint32_t *cols = static_cast<uint32_t *>(malloc(((size_t)dw + 1) * 8));
+    size_t bytes;
+    if (__builtin_mul_overflow((size_t)dw + 1, (size_t)8, &bytes))
+        return -1;
+    uint32_t *cols = static_cast<uint32_t *>(malloc(bytes));
     if (!cols)
         return -1;
     uint32_t *fracs = cols + dw + 1;
