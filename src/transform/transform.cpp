@@ -296,6 +296,9 @@ PyObject *stretch_nearest(PyObject *srcobj, PyObject *destobj, int width,
         !same_format(src, t.surf))
         return nullptr;
     if (width && height && src->w && src->h) {
+        size_t bytes;
+        if (!lm::checked_mul((size_t)width, sizeof(uint32_t), &bytes))
+            return PyErr_NoMemory();
         lm::MemBuf<uint32_t> cols((size_t)width);
         if (!cols)
             return PyErr_NoMemory();
@@ -765,7 +768,10 @@ PyObject *tf_average_surfaces(PyObject *, PyObject *args, PyObject *kw)
         return nullptr;
     if (size == 0)
         return type_error("Needs to be given at least one surface.");
-    if (size > INT_MAX / 4)
+    size_t bytes;
+    if (size > INT_MAX / 4 ||
+        !lm::checked_mul((size_t)size, sizeof(lmxf::Plane), &bytes) ||
+        !lm::checked_mul((size_t)size, sizeof(Averaged), &bytes))
         return PyErr_NoMemory();
     std::unique_ptr<Averaged[]> items(new (std::nothrow) Averaged[size]);
     lm::MemBuf<lmxf::Plane> planes((size_t)size);
@@ -829,7 +835,8 @@ PyObject *tf_average_surfaces(PyObject *, PyObject *args, PyObject *kw)
     const lmxf::Plane &first = planes[0];
     size_t n;
     if (!lm::checked_mul((size_t)first.im.w, (size_t)first.im.h, &n) ||
-        !lm::checked_mul(n, (size_t)(index_mode ? 1 : 3), &n))
+        !lm::checked_mul(n, (size_t)(index_mode ? 1 : 3), &n) ||
+        !lm::checked_mul(n, sizeof(uint32_t), &bytes))
         return PyErr_NoMemory();
     lm::MemBuf<uint32_t> acc(n);
     if (n && !acc)
