@@ -251,7 +251,9 @@ void rotate_rows(const Image &src, const Image &dst, double angle,
     // tile reads lie close together, so they stay in cache); the columns
     // of each row that land inside the source are worked out first, so
     // the copy itself needs no test.
-    constexpr int64_t TW = 64, TH = 32;
+    // (A narrow destination is one tile wide: its rows are short anyway.)
+    constexpr int64_t TH = 32;
+    const int64_t TW = NW <= 256 ? NW : 64;
     // Inside the source every position (and one step past it) fits 32
     // bits below 32767 pixels, so the walk uses the word size: 32 bits on
     // 32-bit targets, where 64-bit steps cost twice as much.
