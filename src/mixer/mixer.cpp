@@ -77,11 +77,7 @@ bool spec_or_raise(int *freq = nullptr, Uint16 *fmt = nullptr, int *chans = null
     PyErr_SetString(lmExc_SDLError, "mixer not initialized");
     return false;
 }
-#define MIXER_OR_RAISE()            \
-    do {                            \
-        if (!spec_or_raise())       \
-            return nullptr;         \
-    } while (0)
+#define MIXER_OR_RAISE() do { if (!spec_or_raise()) return nullptr; } while (0)
 
 int format_to_size(Uint16 fmt)
 {
@@ -356,24 +352,12 @@ void channel_op(int ch, Op op, int ms = 0)
     }
 }
 
-PyObject *mixer_stop(PyObject *, PyObject *)
+// stop(), pause() and unpause() of every channel.
+template <Op op>
+PyObject *mixer_all(PyObject *, PyObject *)
 {
     MIXER_OR_RAISE();
-    channel_op(-1, Op::Stop);
-    Py_RETURN_NONE;
-}
-
-PyObject *mixer_pause(PyObject *, PyObject *)
-{
-    MIXER_OR_RAISE();
-    channel_op(-1, Op::Pause);
-    Py_RETURN_NONE;
-}
-
-PyObject *mixer_unpause(PyObject *, PyObject *)
-{
-    MIXER_OR_RAISE();
-    channel_op(-1, Op::Unpause);
+    channel_op(-1, op);
     Py_RETURN_NONE;
 }
 
@@ -1051,10 +1035,10 @@ PyMethodDef mixer_methods[] = {
      "set_reserved(count) -> count\nreserve channels from being automatically used"},
     {"find_channel", FN(mixer_find_channel), KW,
      "find_channel(force=False) -> Channel\nfind an unused channel"},
-    {"stop", mixer_stop, METH_NOARGS, "stop() -> None\nstop playback of all channels"},
-    {"pause", mixer_pause, METH_NOARGS,
+    {"stop", mixer_all<Op::Stop>, METH_NOARGS, "stop() -> None\nstop playback of all channels"},
+    {"pause", mixer_all<Op::Pause>, METH_NOARGS,
      "pause() -> None\ntemporarily stop playback of all sound channels"},
-    {"unpause", mixer_unpause, METH_NOARGS,
+    {"unpause", mixer_all<Op::Unpause>, METH_NOARGS,
      "unpause() -> None\nresume paused playback of sound channels"},
     {"fadeout", mixer_fadeout, METH_VARARGS,
      "fadeout(time) -> None\nfade out the volume on all sounds before stopping"},

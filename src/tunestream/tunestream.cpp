@@ -52,46 +52,29 @@ Mix_Music *retired = nullptr;
 SDL_mutex *g_swap_lock = nullptr;
 SDL_mutex *g_ops_lock = nullptr;
 
-// Holds g_swap_lock for a scope; taken briefly, never while waiting for
-// anything else.
-class SwapGuard {
+// Holds a mutex for a scope.  g_swap_lock is held for nothing but a swap;
+// g_ops_lock is taken with the interpreter lock released, as its holder
+// waits for the audio lock.
+class Hold {
   public:
-    SwapGuard() { SDL_LockMutex(g_swap_lock); }
-    ~SwapGuard() { SDL_UnlockMutex(g_swap_lock); }
-    SwapGuard(const SwapGuard &) = delete;
-    SwapGuard &operator=(const SwapGuard &) = delete;
+    explicit Hold(SDL_mutex *m) : m_(m) { SDL_LockMutex(m_); }
+    ~Hold() { SDL_UnlockMutex(m_); }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+
+  private:
+    SDL_mutex *m_;
 };
 
-// Serialises the operations that free pieces.  Entered with the
-// interpreter lock held, which is given up while waiting for a busy lock:
-// its holder may need the interpreter lock back before it lets go.
-class OpsGuard {
-  public:
-    OpsGuard()
-    {
-        if (SDL_TryLockMutex(g_ops_lock) != 0) {
-            Py_BEGIN_ALLOW_THREADS
-            SDL_LockMutex(g_ops_lock);
-            Py_END_ALLOW_THREADS
-        }
-    }
-    ~OpsGuard() { SDL_UnlockMutex(g_ops_lock); }
-    OpsGuard(const OpsGuard &) = delete;
-    OpsGuard &operator=(const OpsGuard &) = delete;
-};
-
+// Every call but the endevent pair needs the device the mixer opened.
 bool audio_or_raise()
 {
-    if (SDL_WasInit(SDL_INIT_AUDIO))
-        return true;
-    PyErr_SetString(lmExc_SDLError, "mixer not initialized");
-    return false;
+    bool up = SDL_WasInit(SDL_INIT_AUDIO) != 0;
+    if (!up)
+        PyErr_SetString(lmExc_SDLError, "mixer not initialized");
+    return up;
 }
-#define AUDIO_OR_RAISE()          \
-    do {                          \
-        if (!audio_or_raise())    \
-            return nullptr;       \
-    } while (0)
+#define AUDIO_OR_RAISE() do { if (!audio_or_raise()) return nullptr; } while (0)
 
 // Take pieces out of the fields for the caller to free: the queued one
 // (with its loop count) and, with `all`, the current one too.
@@ -101,7 +84,7 @@ struct Taken {
 Taken take(bool all, Mix_Music *replacement = nullptr)
 {
     Taken t;
-    SwapGuard g;
+    Hold g(g_swap_lock);
     t.p[0] = queued_music;
     t.p[1] = retired;
     queued_music = retired = nullptr;
@@ -140,7 +123,7 @@ void SDLCALL end_of_music(void)
     Mix_Music *next = nullptr, *stray = nullptr;
     int loops = 0;
     {
-        SwapGuard g;
+        Hold g(g_swap_lock);
         if (queued_music) {
             stray = retired;
             retired = current_music;
@@ -272,12 +255,12 @@ PyObject *music_play(PyObject *, PyObject *args, PyObject *kwds)
         return nullptr;
     }
     int res;
-    OpsGuard ops;
     {
         lm::GilRelease nogil;
+        Hold ops(g_ops_lock);
         Mix_Music *music;
         {
-            SwapGuard g;
+            Hold g(g_swap_lock);
             music = current_music;
         }
         if (!music) {
@@ -330,8 +313,8 @@ PyObject *music_fadeout(PyObject *, PyObject *args)
     if (!PyArg_ParseTuple(args, "i", &ms))
         return nullptr;
     AUDIO_OR_RAISE();
-    OpsGuard ops;
     lm::GilRelease nogil;
+    Hold ops(g_ops_lock);
     free_taken(take(false));
     Mix_FadeOutMusic(ms);
     Py_RETURN_NONE;
@@ -340,8 +323,8 @@ PyObject *music_fadeout(PyObject *, PyObject *args)
 PyObject *music_stop(PyObject *, PyObject *)
 {
     AUDIO_OR_RAISE();
-    OpsGuard ops;
     lm::GilRelease nogil;
+    Hold ops(g_ops_lock);
     free_taken(take(false));
     Mix_HaltMusic();
     Py_RETURN_NONE;
@@ -449,8 +432,8 @@ PyObject *music_load(PyObject *, PyObject *args, PyObject *kwds)
     Mix_Music *music = _load_music(obj, hint);
     if (!music)
         return nullptr;
-    OpsGuard ops;
     lm::GilRelease nogil;
+    Hold ops(g_ops_lock);
     free_taken(take(true, music));
     Py_RETURN_NONE;
 }
@@ -458,8 +441,8 @@ PyObject *music_load(PyObject *, PyObject *args, PyObject *kwds)
 PyObject *music_unload(PyObject *, PyObject *)
 {
     AUDIO_OR_RAISE();
-    OpsGuard ops;
     lm::GilRelease nogil;
+    Hold ops(g_ops_lock);
     free_taken(take(true, nullptr));
     Py_RETURN_NONE;
 }
@@ -475,17 +458,17 @@ PyObject *music_queue(PyObject *, PyObject *args, PyObject *kwds)
                                      &loops))
         return nullptr;
     {
-        SwapGuard g;
+        Hold g(g_swap_lock);
         queued_loops = loops;
     }
     Mix_Music *music = _load_music(obj, hint);
     if (!music)
         return nullptr;
-    OpsGuard ops;
     lm::GilRelease nogil;
+    Hold ops(g_ops_lock);
     Taken old;
     {
-        SwapGuard g;
+        Hold g(g_swap_lock);
         old.p[0] = queued_music;
         old.p[1] = retired;
         queued_music = music;
