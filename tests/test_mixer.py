@@ -146,7 +146,12 @@ def test_sound_buffer_protocol(mix):
     assert a.shape == (100, 2) and a.dtype == np.int16
     made = mixer.Sound(buffer=(a // 2).copy())
     assert np.array_equal(np.asarray(made), a // 2)
+    with pytest.raises(BufferError):
+        s.__init__(buffer=b"\0" * 4)
+    del a
     m.release()
+    s.__init__(buffer=b"\1\0\2\0")
+    assert s.get_raw() == b"\1\0\2\0"
 
 
 def test_mono_buffer_is_one_dimensional():

@@ -191,6 +191,7 @@ def test_mixer_quit_frees_music(mix):
     music.play()
     mixer.quit()
     mixer.init(_audio.RATE, -16, 2, 256)
+    assert music.get_pos() == -1 and not music.get_busy()
     with pytest.raises(base.error, match="music not loaded"):
         music.play()
 

@@ -30,6 +30,7 @@ struct lmSoundObject {
     Uint16 format;
     int channels;
     PyObject *weakreflist;
+    Py_ssize_t exports;  // live buffer views of the samples
 };
 
 struct lmChannelObject {
@@ -291,7 +292,7 @@ PyObject *mixer_set_num_channels(PyObject *, PyObject *args)
         g_chan.resize((size_t)n);
     {
         lm::GilRelease nogil;
-        Mix_AllocateChannels(n);
+        n = Mix_AllocateChannels(n);  // what SDL_mixer really has
     }
     if ((size_t)n < g_chan.size()) {
         std::vector<ChannelData> tail(g_chan.begin() + n, g_chan.end());
@@ -479,6 +480,7 @@ PyObject *sound_new(PyTypeObject *type, PyObject *, PyObject *)
     if (s) {
         s->chunk = nullptr;
         s->weakreflist = nullptr;
+        s->exports = 0;
     }
     return (PyObject *)s;
 }
@@ -537,6 +539,12 @@ int sound_init(PyObject *self_, PyObject *args, PyObject *kwds)
     if ((file != nullptr) == (buffer != nullptr)) {
         PyErr_SetString(PyExc_TypeError,
                         "Sound takes either a file or a buffer argument");
+        return -1;
+    }
+    if (((lmSoundObject *)self_)->exports > 0) {
+        // Views of the old samples would point at freed memory.
+        PyErr_SetString(PyExc_BufferError,
+                        "cannot reinitialize a Sound while its samples are exported");
         return -1;
     }
     int freq, chans;
@@ -734,11 +742,13 @@ int sound_getbuffer(PyObject *self_, Py_buffer *view, int flags)
     view->internal = dims;
     Py_INCREF(self_);
     view->obj = self_;
+    self->exports++;
     return 0;
 }
 
-void sound_releasebuffer(PyObject *, Py_buffer *view)
+void sound_releasebuffer(PyObject *self, Py_buffer *view)
 {
+    ((lmSoundObject *)self)->exports--;
     PyMem_Free(view->internal);
 }
 

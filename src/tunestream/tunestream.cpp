@@ -404,7 +404,13 @@ PyObject *music_get_pos(PyObject *, PyObject *)
 {
     AUDIO_OR_RAISE();
     long long since = music_pos_time.load();
-    if (since < 0)
+    int playing;
+    {
+        // A device closed and reopened by the mixer ran no end hook.
+        lm::GilRelease nogil;
+        playing = Mix_PlayingMusic();
+    }
+    if (since < 0 || !playing)
         return PyLong_FromLong(-1);
     int64_t bytes_per_sec = (int64_t)music_frequency * music_channels *
                             ((music_format & 0xff) / 8);
