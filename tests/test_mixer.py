@@ -7,10 +7,10 @@ import time
 import pytest
 
 import _audio
-import _sdlpush as raw
 
 base = pytest.importorskip("lumora.base")
 event = pytest.importorskip("lumora.event")
+display = pytest.importorskip("lumora.display")
 mixer = pytest.importorskip("lumora.mixer")
 
 END = 0x8062 + 5
@@ -18,10 +18,10 @@ END = 0x8062 + 5
 
 @pytest.fixture(scope="module", autouse=True)
 def video():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
+    # End events go to the queue, which lives with the video subsystem.
+    display.init()
     yield
+    display.quit()
 
 
 @pytest.fixture

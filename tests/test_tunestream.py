@@ -7,10 +7,10 @@ import time
 import pytest
 
 import _audio
-import _sdlpush as raw
 
 base = pytest.importorskip("lumora.base")
 event = pytest.importorskip("lumora.event")
+display = pytest.importorskip("lumora.display")
 mixer = pytest.importorskip("lumora.mixer")
 music = pytest.importorskip("lumora.tunestream")
 
@@ -20,10 +20,10 @@ BYTES_PER_SEC = _audio.RATE * 2 * 2
 
 @pytest.fixture(scope="module", autouse=True)
 def video():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
+    # End events go to the queue, which lives with the video subsystem.
+    display.init()
     yield
+    display.quit()
 
 
 @pytest.fixture

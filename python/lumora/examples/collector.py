@@ -354,9 +354,9 @@ def main(argv=None):
             print("could not save %s: %s" % (shot, exc), file=sys.stderr)
             # Asked for explicitly, a missing frame is a failure.
             status = 1 if args.screenshot else 0
-    print("frames %d score %d best %d lives %d driver %s sounds %d"
-          % (frame_no, game.score, game.best, game.lives, lumora.display.get_driver(),
-             sounds.played))
+    print("frames %d score %d best %d lives %d sounds %d driver %s"
+          % (frame_no, game.score, game.best, game.lives, sounds.played,
+             lumora.display.get_driver()))
     lumora.quit()
     return status
 
