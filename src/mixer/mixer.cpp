@@ -442,9 +442,14 @@ int play_on(int ch, PyObject *sound, int loops, int maxtime, int fade_ms)
                           : Mix_PlayChannelTimed(ch, chunk, loops, ticks);
     }
     if (got >= 0 && (size_t)got < g_chan.size()) {
+        // A sound short enough to have ended already was seen off by the
+        // finished hook before we got the interpreter lock back; only a
+        // channel still playing it keeps it.
         Py_INCREF(sound);
         lm::Ref old(g_chan[got].sound);
         g_chan[got].sound = sound;
+        if (!Mix_Playing(got))
+            Py_CLEAR(g_chan[got].sound);
     }
     if (got < 0 && ch >= 0) {
         lm_RaiseSDLError();
