@@ -25,8 +25,9 @@ needs_image = pytest.mark.skipif(not have_image_module(),
                                  reason="lumora.image is not built")
 
 
-def run(tmp_path, module, *args, display=False):
+def run(tmp_path, module, *args, display=False, audio="dummy"):
     env = dict(os.environ)
+    env["SDL_AUDIODRIVER"] = audio
     env.pop("SDL_VIDEODRIVER", None)
     if not display:
         env.pop("DISPLAY", None)
@@ -92,6 +93,28 @@ def test_headless_run_keeps_its_last_frame(tmp_path):
     assert res.returncode == 0, res.stderr
     assert summary(res)[0] == 120
     assert (tmp_path / "collector.png").stat().st_size > 0
+
+
+@pytest.mark.parametrize("audio,chimes", [("dummy", True), ("no-such-driver", False)])
+def test_coins_chime_or_stay_silent(tmp_path, audio, chimes):
+    """Each coin plays the chime; without an audio device the game runs
+    the same, silently."""
+    pytest.importorskip("lumora.mixer")
+    res = run(tmp_path, "lumora.examples.collector", "--frames", "60", audio=audio)
+    assert res.returncode == 0, res.stderr
+    score = summary(res)[1]
+    played = int(re.search(r"sounds (\d+)", res.stdout).group(1))
+    assert score >= 1
+    assert played == (score if chimes else 0)
+
+
+def test_coin_chime_samples():
+    import array
+    raw = array.array("h", collector.coin_samples(1000, -16, 2, seconds=0.1))
+    assert len(raw) == 200 and raw[0::2] == raw[1::2]
+    assert 0 < max(raw) <= 0.3 * 32767 and raw[0] == 0
+    raw8 = collector.coin_samples(1000, 8, 1, seconds=0.1)
+    assert len(raw8) == 100 and raw8[0] == 128
 
 
 def test_unsaveable_screenshot_fails(tmp_path):

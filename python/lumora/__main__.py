@@ -17,13 +17,12 @@ def info():
     print("SDL %d.%d.%d (compiled), %d.%d.%d (linked)"
           % (lumora.base.get_sdl_version(linked=False)
              + lumora.base.get_sdl_version()))
-    for name, getter in (("SDL_ttf", "font"), ("SDL_image", "image"),
-                         ("SDL_mixer", None)):
+    for name, getter, query in (("SDL_ttf", "font", "get_sdl_ttf_version"),
+                                ("SDL_image", "image", "get_sdl_image_version"),
+                                ("SDL_mixer", "mixer", "get_sdl_mixer_version")):
         version = None
         if getter:
-            mod = getattr(lumora, getter, None)
-            fn = getattr(mod, "get_sdl_ttf_version", None) if getter == "font" \
-                else getattr(mod, "get_sdl_image_version", None)
+            fn = getattr(getattr(lumora, getter, None), query, None)
             if fn is not None:
                 try:
                     version = fn()

@@ -686,6 +686,51 @@ static inline PyObject *lm_weakref_get(PyObject *ref)
     }
 #endif
 
+// ---------------------------------------------------------------------------
+// Audio callbacks (tunestream, mixer).  SDL_mixer calls its hooks on the
+// audio thread, or on a thread halting playback, without the interpreter
+// lock.
+// ---------------------------------------------------------------------------
+#ifndef LUMORA_MODULE_EVENT
+// Whether such a thread may wait for the interpreter lock: not while the
+// interpreter is going away, when the lock would never be handed over.
+static inline bool lm_python_available(void)
+{
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsInitialized() && !Py_IsFinalizing();
+#else
+    return Py_IsInitialized() && !_Py_IsFinalizing();
+#endif
+}
+
+// Posts an event of `type` without attributes when the video subsystem is
+// up (the queue lives there).  Takes the interpreter lock itself; failures
+// are silent, as a hook has nobody to report them to.
+static inline void lm_post_end_event(int type)
+{
+    if (!type || !SDL_WasInit(SDL_INIT_VIDEO) || !lm_python_available())
+        return;
+    PyGILState_STATE gs = PyGILState_Ensure();
+    PyObject *ev = lmEvent_New(type, nullptr);
+    SDL_Event e;
+    if (ev && lmEvent_FillSDL(ev, &e) == 0) {
+        if (SDL_PushEvent(&e) < 1)
+            Py_XDECREF((PyObject *)e.user.data1);
+    }
+    Py_XDECREF(ev);
+    PyErr_Clear();
+    PyGILState_Release(gs);
+}
+#endif
+
+// A volume given as a float, as a fraction in [0, 1]: NaN gives 0.
+static inline double lm_unit_clamp(double v)
+{
+    if (!(v > 0.0))
+        return 0.0;
+    return v > 1.0 ? 1.0 : v;
+}
+
 #if defined(__GNUC__)
 #define LM_UNUSED __attribute__((unused))
 #else

@@ -2,7 +2,8 @@
 
 Steer the blue ship with the arrow keys or WASD, pick up the gold coins and
 keep clear of the red hazards; three hits and the round starts again.
-Escape quits.
+Escape quits.  A coin chimes when picked up; the chime is made in code at
+start-up, and the game runs silently where no audio device opens.
 
     python -m lumora.examples.collector                      # play in a window
     python -m lumora.examples.collector --frames 120 --screenshot out.png
@@ -67,6 +68,7 @@ class Game:
         self.lm = lumora
         self.rng = random.Random(seed)
         self.best = 0
+        self.on_coin = None  # called for each coin picked up
         self.reset()
 
     def reset(self) -> None:
@@ -113,6 +115,8 @@ class Game:
                 self.score += 1
                 self.best = max(self.best, self.score)
                 self.coins[i] = self._free_spot(COIN_RADIUS)
+                if self.on_coin is not None:
+                    self.on_coin()
         for h in self.hazards:
             h[0] += h[2]
             h[1] += h[3]
@@ -134,6 +138,49 @@ class Game:
                 if self.lives <= 0:
                     self.game_over = 90
                 break
+
+
+# Sample encodings by the mixer's sample size: array type code, the value
+# of silence and the peak amplitude.
+_SAMPLE_CODES = {
+    8: ("B", 128, 127), -8: ("b", 0, 127), 16: ("H", 32768, 32767),
+    -16: ("h", 0, 32767), 32: ("f", 0, 1.0), -32: ("i", 0, 2 ** 31 - 1),
+}
+
+
+def coin_samples(frequency, size, channels, seconds=0.12):
+    """A two-note chime (B5 then E6) with a falling envelope, as raw samples
+    in the mixer's format."""
+    import array
+    code, zero, peak = _SAMPLE_CODES[size]
+    out = array.array(code)
+    n = int(frequency * seconds)
+    for i in range(n):
+        t = i / frequency
+        pitch = 987.77 if i < n // 3 else 1318.51
+        env = (1.0 - i / n) ** 2
+        v = 0.3 * env * math.sin(2 * math.pi * pitch * t)
+        sample = zero + (v * peak if code == "f" else int(v * peak))
+        out.extend([sample] * channels)
+    return out.tobytes()
+
+
+class Sounds:
+    """The coin chime, or silence when the mixer does not open."""
+
+    def __init__(self, lumora):
+        self.coin = None
+        self.played = 0
+        try:
+            import lumora.mixer as mixer
+            mixer.init(22050, -16, 2, 512)
+            self.coin = mixer.Sound(buffer=coin_samples(*mixer.get_init()))
+        except Exception:  # noqa: BLE001 - no audio device: play silently
+            self.coin = None
+
+    def coin_collected(self):
+        if self.coin is not None and self.coin.play() is not None:
+            self.played += 1
 
 
 # Seven-segment digits, for when no font module is available.
@@ -275,6 +322,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     screen = lumora.display.set_mode((WIDTH, HEIGHT))
     clock = lumora.time.Clock()
     game = Game(lumora, args.seed)
+    sounds = Sounds(lumora)
+    game.on_coin = sounds.coin_collected
     renderer = Renderer(lumora)
     pilot = Autopilot(lumora, game) if scripted else None
 
@@ -317,8 +366,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             print("could not save %s: %s" % (shot, exc), file=sys.stderr)
             # Asked for explicitly, a missing frame is a failure.
             status = 1 if args.screenshot else 0
-    print("frames %d score %d best %d lives %d driver %s"
-          % (frame_no, game.score, game.best, game.lives, lumora.display.get_driver()))
+    print("frames %d score %d best %d lives %d sounds %d driver %s"
+          % (frame_no, game.score, game.best, game.lives, sounds.played,
+             lumora.display.get_driver()))
     lumora.quit()
     return status
 
