@@ -95,7 +95,7 @@ def draw_pictures() -> List[Picture]:
 
 def transform_pictures() -> List[Picture]:
     try:
-        from lumora import transform  # type: ignore[attr-defined, unused-ignore]
+        from lumora import transform
     except ImportError:
         return []
     src = sprite()

@@ -51,7 +51,7 @@ def test_stubtest_agrees_with_the_modules():
 # Each line marked "# E" must be reported, and nothing else.
 SNIPPET = """\
 import lumora
-from lumora import Color, Rect, Surface, draw, event, mask, texelgrid
+from lumora import Color, Rect, Surface, draw, event, mask, texelgrid, transform
 r = Rect(1, 2, 3, 4)
 x: int = r.move(1, 1).centerx
 r.center = (5, 6)
@@ -71,6 +71,8 @@ hit[0]  # E
 g = texelgrid.TexelGrid(s)
 px: int = g[1, 2]
 column: int = g[1]  # E
+small: Surface = transform.scale(s, (2, 2))
+transform.rotate(s, "90")  # E
 draw.circle(s, "red", 4, 3)  # E
 Rect("a", 2, 3, 4)  # E
 s.fill(1.5)  # E

@@ -7,7 +7,8 @@ from lumora import (base as base, color as color,
                     rasterport as rasterport, rect as rect, richload as richload,
                     scrap as scrap, streamwrap as streamwrap, surface as surface,
                     texelgrid as texelgrid, time as time, touch as touch,
-                    viewshim as viewshim)
+                    transform as transform, tunestream as tunestream,
+                    mixer as mixer, viewshim as viewshim)
 from lumora.base import (error as error, get_error as get_error,
                          get_init as get_init, get_sdl_version as get_sdl_version,
                          init as init, quit as quit, register_quit as register_quit,

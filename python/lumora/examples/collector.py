@@ -20,10 +20,11 @@ import os
 import random
 import sys
 from types import ModuleType
-from typing import TYPE_CHECKING, Dict, List, Optional, Sequence, Set, Tuple
+from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Set, Tuple
 
 if TYPE_CHECKING:
     from lumora.font import Font
+    from lumora.mixer import Sound
     from lumora import rect
     from lumora.surface import Surface
 
@@ -68,7 +69,7 @@ class Game:
         self.lm = lumora
         self.rng = random.Random(seed)
         self.best = 0
-        self.on_coin = None  # called for each coin picked up
+        self.on_coin: Optional[Callable[[], None]] = None  # called for each coin picked up
         self.reset()
 
     def reset(self) -> None:
@@ -142,18 +143,18 @@ class Game:
 
 # Sample encodings by the mixer's sample size: array type code, the value
 # of silence and the peak amplitude.
-_SAMPLE_CODES = {
+_SAMPLE_CODES: Dict[int, Tuple[str, int, float]] = {
     8: ("B", 128, 127), -8: ("b", 0, 127), 16: ("H", 32768, 32767),
     -16: ("h", 0, 32767), 32: ("f", 0, 1.0), -32: ("i", 0, 2 ** 31 - 1),
 }
 
 
-def coin_samples(frequency, size, channels, seconds=0.12):
+def coin_samples(frequency: int, size: int, channels: int, seconds: float = 0.12) -> bytes:
     """A two-note chime (B5 then E6) with a falling envelope, as raw samples
     in the mixer's format."""
     import array
     code, zero, peak = _SAMPLE_CODES[size]
-    out = array.array(code)
+    out: "array.array[float]" = array.array(code)
     n = int(frequency * seconds)
     for i in range(n):
         t = i / frequency
@@ -168,17 +169,19 @@ def coin_samples(frequency, size, channels, seconds=0.12):
 class Sounds:
     """The coin chime, or silence when the mixer does not open."""
 
-    def __init__(self, lumora):
-        self.coin = None
+    def __init__(self, lumora: ModuleType) -> None:
+        self.coin: Optional[Sound] = None
         self.played = 0
         try:
             import lumora.mixer as mixer
             mixer.init(22050, -16, 2, 512)
-            self.coin = mixer.Sound(buffer=coin_samples(*mixer.get_init()))
+            spec = mixer.get_init()
+            if spec is not None:
+                self.coin = mixer.Sound(buffer=coin_samples(*spec))
         except Exception:  # noqa: BLE001 - no audio device: play silently
             self.coin = None
 
-    def coin_collected(self):
+    def coin_collected(self) -> None:
         if self.coin is not None and self.coin.play() is not None:
             self.played += 1
 
