@@ -4,9 +4,9 @@
 #pragma once
 
 #include "frame.h"
-#include "bmpcheck.h"
 #include "memsrc.h"
 #include "rwguard.h"
+#include "sizecheck.h"
 
 #include <cstdio>
 #include <cstring>
@@ -120,16 +120,53 @@ inline SDL_RWops *load_source(PyObject *file, lm::Ref &hold, char **ext)
     return rw;
 }
 
-// Decodes `rw` (always closed) with the interpreter lock released, after
-// the BMP size check.  Null with SDL's error set on failure.
+// Decodes `rw` with the interpreter lock released, after checking the
+// header against `max_pixels` (`type` is the loader's type hint), then
+// releases the stream with the stream module's rule: a caller's file object
+// is closed only when nothing else refers to it.  Null with an exception
+// set on failure.
 template <typename Decode>
-SDL_Surface *decode_nogil(SDL_RWops *rw, Decode decode)
+SDL_Surface *decode_source(SDL_RWops *rw, const char *type, uint64_t max_pixels,
+                           Decode decode)
 {
-    lm::GilRelease nogil;
-    if (bmp_size_ok(rw))
-        return decode(rw);
-    close_keeping_error(rw);
-    return nullptr;
+    SDL_Surface *s = nullptr;
+    {
+        lm::GilRelease nogil;
+        if (image_size_ok(rw, type, max_pixels))
+            s = decode(rw);
+    }
+    if (!s) {
+        char keep[512];
+        snprintf(keep, sizeof keep, "%s", SDL_GetError());
+        lmStream_Release(rw);
+        PyErr_Clear();
+        PyErr_SetString(lmExc_SDLError, keep);
+        return nullptr;
+    }
+    if (lmStream_Release(rw) < 0) {
+        SDL_FreeSurface(s);
+        return nullptr;
+    }
+    return s;
+}
+
+// The argument of a set_max_pixels call.  False with ValueError or
+// TypeError set when it is not a whole number in range.
+inline bool parse_max_pixels(PyObject *arg, uint64_t *out)
+{
+    long long n = PyLong_AsLongLong(arg);
+    if (n == -1 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError))
+            return false;
+        PyErr_Clear();
+    }
+    if (n < 1 || (uint64_t)n > kMaxPixelsCeiling) {
+        PyErr_Format(PyExc_ValueError, "max_pixels must be between 1 and %llu",
+                     (unsigned long long)kMaxPixelsCeiling);
+        return false;
+    }
+    *out = (uint64_t)n;
+    return true;
 }
 
 // Writes `surf` into `dst` (left open) with `write(surf, stream)` through a
