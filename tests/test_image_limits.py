@@ -205,3 +205,73 @@ def test_load_leaves_callers_file_open(loader, tmp_path):
         assert not fh.closed
         fh.seek(len(one))
         assert getattr(image, loader)(fh).get_size() == (W, H)
+
+
+# ---------------------------------------------------------------------------
+# Saving surfaces that change or go away.
+# ---------------------------------------------------------------------------
+STALE_SAVE = """
+import io, os, lumora, lumora.display as display, lumora.image as image
+from lumora import Surface
+def attempt(sub, ext):
+    try:
+        image.save(sub, os.path.join(%r, "out." + ext))
+        print("saved")
+    except lumora.error as e:
+        print("refused", e)
+for ext in ("png", "jpg", "bmp", "tga"):
+    parent = Surface((10, 10), 0, 32)
+    sub = parent.subsurface((2, 2, 4, 4))
+    parent.__init__((10, 10), 0, 8)
+    attempt(sub, ext)
+    display.init()
+    screen = display.set_mode((20, 20))
+    sub = screen.subsurface((1, 1, 5, 5))
+    display.set_mode((4, 4))
+    attempt(sub, ext)
+    display.quit()
+    attempt(sub, ext)
+"""
+
+
+def test_save_of_stale_subsurface_refused(tmp_path):
+    r = run_script(STALE_SAVE % str(tmp_path))
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.splitlines() and all(
+        line.startswith("refused") for line in r.stdout.splitlines()), r.stdout
+
+
+REINIT_SAVE = """
+import io, lumora, lumora.image as image
+from lumora import Surface
+class Hostile(io.BytesIO):
+    def write(self, b):
+        victim.__init__((1, 1), 0, 8)
+        return super().write(b)
+for ext in ("tga", "png", "bmp", "jpg"):
+    victim = Surface((300, 200), 0, 32)
+    victim.fill((10, 20, 30))
+    out = Hostile()
+    image.save(victim, out, "x." + ext)
+    back = image.load(io.BytesIO(out.getvalue()), "x." + ext)
+    print(ext, back.get_size(), back.get_at((5, 5))[:3])
+"""
+
+
+def test_save_survives_write_reinitialising_surface():
+    r = run_script(REINIT_SAVE)
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.splitlines()
+    assert [l.split(" (")[0] for l in lines] == ["tga", "png", "bmp", "jpg"]
+    for line in lines[:3]:
+        assert line.endswith("(300, 200) (10, 20, 30)"), line
+    assert lines[3].startswith("jpg (300, 200)")
+
+
+@pytest.mark.parametrize("size", [(0, 5), (5, 0), (0, 0)])
+@pytest.mark.parametrize("ext", ["jpg", "png"])
+def test_save_empty_surface_refused(size, ext, tmp_path):
+    s = lumora.Surface(size, 0, 32)
+    for target in (str(tmp_path / ("e." + ext)), io.BytesIO()):
+        with pytest.raises(lumora.error, match=r"cannot save an empty surface \(%d x %d\)" % size):
+            image.save(s, target, *([] if isinstance(target, str) else ["x." + ext]))

@@ -414,6 +414,8 @@ PyObject *save(PyObject *, PyObject *args)
     if (!strcasecmp(ext, "png") || !strcasecmp(ext, "jpg") ||
         !strcasecmp(ext, "jpeg"))
         return call_save_extended(args);
+    if (!a.take_surface())
+        return nullptr;
     return save_basic(a.surf, a.file, a.path,
                       !strcasecmp(ext, "bmp") ? Writer::BMP : Writer::TGA);
 }

@@ -44,6 +44,7 @@ Kind kind_of(const char *ext)
 // the byte-conversion kernels instead (same pixels, a fraction of the time).
 int save_jpeg(SDL_Surface *surf, SDL_RWops *dst)
 {
+
     if (surf->format->format == SDL_PIXELFORMAT_RGB24 || SDL_MUSTLOCK(surf))
         return IMG_SaveJPG_RW(surf, dst, 0, kJpegQuality);
     lmimg::SurfaceView v = lmimg::view_of(surf);
@@ -69,6 +70,10 @@ int save_jpeg(SDL_Surface *surf, SDL_RWops *dst)
 auto writer_for(Kind kind)
 {
     return [kind](SDL_Surface *s, SDL_RWops *dst) {
+        // Neither format can hold an image without pixels.
+        if (s->w < 1 || s->h < 1)
+            return SDL_SetError("cannot save an empty surface (%d x %d) as %s",
+                                s->w, s->h, kind == Kind::JPEG ? "JPEG" : "PNG");
         return kind == Kind::JPEG ? save_jpeg(s, dst) : lmpng_write(s, dst, 0);
     };
 }
@@ -97,7 +102,7 @@ PyObject *load_extended(PyObject *, PyObject *args)
 PyObject *save_extended(PyObject *, PyObject *args)
 {
     lmimg::SaveArgs a;
-    if (!a.parse(args))
+    if (!a.parse(args) || !a.take_surface())
         return nullptr;
     SDL_Surface *surf = a.surf;
     PyObject *file = a.file;
