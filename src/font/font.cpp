@@ -316,11 +316,15 @@ PyObject *get_style_bit(PyObject *self, int bit)
 // Sets or clears `bit` from the truth value of `value`; 0 or -1.
 int set_style_bit(PyObject *self, PyObject *value, int bit)
 {
-    TTF_Font *font = live_font(self);
-    if (!font)
+    if (!live_font(self))
         return -1;
+    // The truth test may run Python (__bool__) that re-initialises or
+    // quits the font: take the handle only afterwards.
     int on = PyObject_IsTrue(value);
     if (on < 0)
+        return -1;
+    TTF_Font *font = live_font(self);
+    if (!font)
         return -1;
     int style = TTF_GetFontStyle(font);
     int wanted = on ? (style | bit) : (style & ~bit);
@@ -423,8 +427,11 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
                                      const_cast<char **>(kwlist), &text,
                                      &antialias, &fg_obj, &bg_obj))
         return nullptr;
-    LIVE_OR_RAISE(font);
+    if (!live_font(self))
+        return nullptr;
 
+    // Colour parsing may run Python (a sequence's __getitem__, __index__)
+    // that re-initialises or quits the font: the handle is taken after.
     Uint8 rgba[4];
     if (!lmColor_ParseArg(fg_obj, rgba))
         return nullptr;
@@ -440,6 +447,7 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
     const char *utf8 = text_of(text);
     if (!utf8)
         return nullptr;
+    LIVE_OR_RAISE(font);
 
     SDL_Surface *surf;
     if (!*utf8) {
