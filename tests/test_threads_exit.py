@@ -1,0 +1,105 @@
+"""Threads against display teardown, shared fonts, and interpreter exit
+with daemon threads inside blocking calls.  Every case runs in a child
+process: the faults were crashes, hangs and aborts of the whole process."""
+import pytest
+
+from _sdlwin import run_script
+
+STORM = """
+import threading, time, lumora, lumora.display as display, lumora.event as event
+display.init()
+display.set_mode((80, 60), %(flags)s)
+stop = False
+errors = []
+def worker(fn):
+    def run():
+        while not stop:
+            try:
+                fn()
+            except lumora.error:
+                time.sleep(0.001)
+            except Exception as e:
+                errors.append(repr(e))
+    return run
+calls = [display.flip, lambda: display.update([(0, 0, 10, 10)]), display.update,
+         lambda: event.wait(3), lambda: event.poll()]
+threads = [threading.Thread(target=worker(c)) for c in calls for _ in range(2)]
+for t in threads:
+    t.start()
+end = time.monotonic() + 1.5
+n = 0
+while time.monotonic() < end:
+    display.set_mode((40 + n %% 50, 30 + n %% 20), %(flags)s)
+    if n %% 3 == 0:
+        display.quit()
+        display.init()
+        display.set_mode((64, 64), %(flags)s)
+    n += 1
+stop = True
+for t in threads:
+    t.join(10)
+print("alive", sum(t.is_alive() for t in threads), "errors", errors[:3], "rounds", n > 5)
+display.quit()
+"""
+
+
+@pytest.mark.parametrize("flags", ["0", "display_flags.SCALED"])
+def test_flip_update_wait_against_set_mode_and_quit(flags):
+    code = STORM.replace("import threading", "import lumora.constants as display_flags\nimport threading")
+    r = run_script(code % {"flags": flags}, timeout=120)
+    assert r.returncode == 0, r.stderr[-3000:]
+    assert r.stdout.split() == ["alive", "0", "errors", "[]", "rounds", "True"], r.stdout
+
+
+def test_wait_raises_when_display_quits_meanwhile():
+    r = run_script("""
+        import threading, time, lumora, lumora.display as display, lumora.event as event
+        display.init(); display.set_mode((10, 10))
+        out = []
+        def w():
+            try:
+                event.wait()
+                out.append("event")
+            except lumora.error as e:
+                out.append(str(e))
+        t = threading.Thread(target=w); t.start()
+        time.sleep(0.2)
+        display.quit()
+        t.join(5)
+        print(t.is_alive(), out)
+    """, timeout=60)
+    assert r.returncode == 0, r.stderr[-3000:]
+    # The quit may post an event first; either way the wait ends.
+    assert r.stdout.strip() in ("False ['video system not initialized']", "False ['event']")
+
+
+EXIT = """
+import sys, threading, time as systime
+import lumora, lumora.time as ltime, lumora.display as display, lumora.image as image
+display.init()
+display.set_mode((64, 64))
+path = %(path)r
+image.save(lumora.Surface((300, 300), 0, 32), path)
+clock = ltime.Clock()
+fns = {"wait": lambda: ltime.wait(1), "delay": lambda: ltime.delay(1),
+       "tick": lambda: clock.tick(1000), "flip": display.flip,
+       "load": lambda: image.load(path), "event_wait": lambda: lumora.event.wait(1)}
+import lumora.event
+def loop(fn):
+    def run():
+        while True:
+            fn()
+    return run
+for name in fns:
+    for _ in range(2):
+        threading.Thread(target=loop(fns[name]), daemon=True).start()
+systime.sleep(0.3)
+print("exiting")
+"""
+
+
+def test_exit_with_daemon_threads_in_blocking_calls(tmp_path):
+    for attempt in range(3):
+        r = run_script(EXIT % {"path": str(tmp_path / "x.bmp")}, timeout=60)
+        assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
+        assert r.stdout.strip() == "exiting"
