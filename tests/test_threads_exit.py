@@ -103,3 +103,92 @@ def test_exit_with_daemon_threads_in_blocking_calls(tmp_path):
         r = run_script(EXIT % {"path": str(tmp_path / "x.bmp")}, timeout=60)
         assert r.returncode == 0, (r.returncode, r.stderr[-3000:])
         assert r.stdout.strip() == "exiting"
+
+
+FONT_PRELUDE = """
+import gc, io, os, sys, threading, time, weakref
+import lumora, lumora.font as font
+font.init()
+DATA = open(os.path.join(os.path.dirname(lumora.__file__), "data", "freesansbold.ttf"), "rb").read()
+class Slow(io.BytesIO):
+    hook = None
+    def read(self, *a):
+        time.sleep(0)   # lets other threads in, as real I/O does
+        if self.hook:
+            self.hook()
+        return super().read(*a)
+"""
+
+
+def test_font_over_file_object_shared_by_threads():
+    r = run_script(FONT_PRELUDE + """
+f = font.Font(Slow(DATA), 20)
+errs = []
+def work(k):
+    try:
+        for i in range(200):
+            f.render("".join(chr(0x41 + (i * 7 + j + k) % 58) for j in range(10)), True, (255, 255, 255))
+            f.bold = i % 2 == 0
+            f.size("xyz%d" % i)
+    except Exception as e:
+        errs.append(repr(e))
+ts = [threading.Thread(target=work, args=(k,)) for k in range(3)]
+for t in ts: t.start()
+for t in ts: t.join(30)
+print(sum(t.is_alive() for t in ts), errs)
+sys.stdout.flush()
+os._exit(0)
+""", timeout=60)
+    assert r.returncode == 0, r.stderr[-3000:]
+    assert r.stdout.strip() == "0 []"
+
+
+def test_font_file_object_changing_the_font_during_render():
+    r = run_script(FONT_PRELUDE + """
+for harm in ("reinit", "quit", "render"):
+    font.init()
+    src = Slow(DATA)
+    f = font.Font(src, 24)
+    def hook():
+        src.hook = None
+        if harm == "reinit":
+            f.__init__(None, 9)
+        elif harm == "quit":
+            font.quit()
+        else:
+            f.render("B", True, (1, 2, 3))
+    src.hook = hook
+    try:
+        f.render("Quartz glyphs", True, (255, 255, 255))
+    except lumora.error:
+        pass
+    print(harm, font.get_init(), f.render("ok", True, (9, 9, 9)).get_height() > 0)
+""", timeout=60)
+    assert r.returncode == 0, r.stderr[-3000:]
+    assert r.stdout.split("\n")[:3] == ["reinit True True", "quit True True", "render True True"]
+    assert r.stderr.count("RuntimeError") == 3
+
+
+def test_font_and_surface_cycles_are_collected():
+    r = run_script(FONT_PRELUDE + """
+import lumora.image as image
+class Holder(io.BytesIO):
+    pass
+src = Holder(DATA)
+f = font.Font(src, 12)
+src.font = f                      # file object -> font -> stream -> file object
+wf = weakref.ref(f)
+buf = bytearray(16)
+s = image.frombuffer(buf, (2, 2), "RGBA")
+class Box(bytearray):
+    pass
+box = Box(16)
+s2 = image.frombuffer(box, (2, 2), "RGBA")
+box.surface = s2                  # buffer -> surface -> export -> buffer
+ws = weakref.ref(s2)
+del f, src, s2, box
+gc.collect()
+print(wf() is None, ws() is None)
+""", timeout=60)
+    assert r.returncode == 0, r.stderr[-3000:]
+    assert r.stdout.strip() == "True True"

@@ -465,7 +465,8 @@ enum {
     LM_STREAM_ENCODE_STRING = 3,     // PyObject* (PyObject*, const char*, const char*, PyObject*)
     LM_STREAM_FROM_FILE_OBJECT = 4,  // SDL_RWops* (PyObject*)
     LM_STREAM_RELEASE = 5,           // int (SDL_RWops*)
-    LM_STREAM_NUMSLOTS = 6
+    LM_STREAM_TRAVERSE = 6,          // int (SDL_RWops*, visitproc, void*)
+    LM_STREAM_NUMSLOTS = 7
 };
 
 #ifndef LUMORA_MODULE_STREAMWRAP
@@ -481,6 +482,10 @@ static inline SDL_RWops *lmStream_FromFileObject(PyObject *o)
 { return LM_SLOT(streamwrap, LM_STREAM_FROM_FILE_OBJECT, SDL_RWops *(*)(PyObject *))(o); }
 static inline int lmStream_Release(SDL_RWops *rw)
 { return LM_SLOT(streamwrap, LM_STREAM_RELEASE, int (*)(SDL_RWops *))(rw); }
+// Visits the Python objects a stream over a file object holds (for the
+// tp_traverse of an object keeping such a stream); 0 for other streams.
+static inline int lmStream_Traverse(SDL_RWops *rw, visitproc visit, void *arg)
+{ return LM_SLOT(streamwrap, LM_STREAM_TRAVERSE, int (*)(SDL_RWops *, visitproc, void *))(rw, visit, arg); }
 #endif
 
 // ---------------------------------------------------------------------------

@@ -389,9 +389,31 @@ static PyObject *surface_new(PyTypeObject *type, PyObject *, PyObject *)
     return self;
 }
 
+// A frombuffer surface holds the export of its buffer, a subsurface its
+// parent: both can be part of cycles the collector must see.
+static int surface_traverse(PyObject *self, visitproc visit, void *arg)
+{
+    lmSurfaceObject *so = S(self);
+    Py_VISIT(so->dependency);
+    Py_VISIT(so->locklist);
+    if (so->subsurface)
+        Py_VISIT(so->subsurface->owner);
+    return 0;
+}
+
+static int surface_clear(PyObject *self)
+{
+    lmSurfaceObject *so = S(self);
+    // The pixels may live in the dependency: let go of them first.
+    replace_sdl_surface(so, nullptr, 0);
+    Py_CLEAR(so->dependency);
+    return 0;
+}
+
 static void surface_dealloc(PyObject *self)
 {
     lmSurfaceObject *so = S(self);
+    PyObject_GC_UnTrack(self);
     {
         lm::ErrorStash keep;
         if (so->weakreflist)
@@ -1765,7 +1787,9 @@ PyMODINIT_FUNC PyInit_surface(void)
     t.tp_basicsize = sizeof(lmSurfaceObject);
     t.tp_dealloc = surface_dealloc;
     t.tp_repr = surface_repr;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_traverse = surface_traverse;
+    t.tp_clear = surface_clear;
     t.tp_doc =
         "Surface((width, height), flags=0, depth=0, masks=None) -> Surface\n"
         "An image in memory.  flags SRCALPHA gives per-pixel alpha; depth is\n"
