@@ -275,3 +275,19 @@ def test_save_empty_surface_refused(size, ext, tmp_path):
     for target in (str(tmp_path / ("e." + ext)), io.BytesIO()):
         with pytest.raises(lumora.error, match=r"cannot save an empty surface \(%d x %d\)" % size):
             image.save(s, target, *([] if isinstance(target, str) else ["x." + ext]))
+
+
+def test_tobytes_rgba_keeps_alpha_with_colour_key():
+    s = lumora.Surface((3, 1), 0x10000, 32)
+    s.set_at((0, 0), (10, 20, 30, 128))
+    s.set_at((1, 0), (1, 2, 3, 255))
+    s.set_at((2, 0), (40, 50, 60, 7))
+    s.set_colorkey((1, 2, 3, 255))
+    assert image.tobytes(s, "RGBA") == bytes([10, 20, 30, 128, 1, 2, 3, 0, 40, 50, 60, 7])
+    assert image.tobytes(s, "ARGB")[4:8] == bytes([255, 1, 2, 3])
+
+
+@pytest.mark.parametrize("v", [2**31, 2**32 - 1, -1, -2**31, 256, 2**40])
+def test_unmap_rgb_of_8bit_surface_out_of_palette(v):
+    s = lumora.Surface((2, 2), 0, 8)
+    assert tuple(s.unmap_rgb(v)) == (0, 0, 0, 255)
