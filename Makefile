@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD ?= build/dev
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: setup install demo test dev asan bench clean
+.PHONY: setup install demo test dev asan bench fuzz clean
 
 setup:
 	PYTHON=$(PYTHON) scripts/setup.sh
@@ -33,6 +33,20 @@ asan: setup
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:halt_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc xvfb-run -a $(PYTHON) -m pytest -q -p no:cacheprovider tests
+
+# Fuzzing of every image loader format and of the byte conversions under
+# AddressSanitizer and UBSan (not part of the suite).  Needs atheris (pip).
+FUZZ_RUNS ?= 1000000
+fuzz:
+	cmake -S . -B build/asan -DLUMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$$($(PYTHON) -c 'import sys; print(sys.executable)') >/dev/null
+	cmake --build build/asan
+	mkdir -p build/fuzz/corpus build/fuzz/crashes
+	LUMORA_STAGE=build/asan/stage LD_PRELOAD=$(ASAN_LIBS) \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:allocator_may_return_null=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc SDL_VIDEODRIVER=dummy \
+	$(PYTHON) tests/fuzz_loaders.py -atheris_runs=$(FUZZ_RUNS) -max_len=65536 \
+	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/ build/fuzz/corpus
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done
