@@ -40,13 +40,13 @@ FUZZ_RUNS ?= 1000000
 fuzz:
 	cmake -S . -B build/asan -DLUMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$$($(PYTHON) -c 'import sys; print(sys.executable)') >/dev/null
 	cmake --build build/asan
-	mkdir -p build/fuzz/corpus build/fuzz/crashes
+	mkdir -p build/fuzz/crashes
 	LUMORA_STAGE=build/asan/stage LD_PRELOAD=$(ASAN_LIBS) \
 	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc SDL_VIDEODRIVER=dummy \
 	$(PYTHON) tests/fuzz_loaders.py -atheris_runs=$(FUZZ_RUNS) -max_len=65536 \
-	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/ build/fuzz/corpus
+	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

@@ -5,17 +5,18 @@ the sanitizer build.  Directly:
 
     LUMORA_STAGE=build/asan/stage LD_PRELOAD=<libasan>:<libubsan> \\
         ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \\
-        python3 tests/fuzz_loaders.py -atheris_runs=1000000 build/fuzz/corpus
+        python3 tests/fuzz_loaders.py -atheris_runs=1000000
 
-The first input byte picks the target (a loader with one of the name hints,
-or a conversion); the rest is the file, or the conversion's size, format and
-pixel bytes.  An empty corpus directory is seeded with small files of every
-format.  Every call must return a consistent surface or raise one of the
+Each input seeds the choices of one case: a loader case takes one of the
+built-in small files of every format, a name hint (mostly its own) and a few
+mutations (bytes changed, cut, inserted, copied; size fields set to extreme
+values); a conversion picks a size, a layout and pixel bytes.  Every call must return a consistent surface or raise one of the
 documented exceptions; anything else (a crash, a sanitizer report, another
 exception) stops the run with the input saved.
 """
 import io
 import os
+import random
 import struct
 import sys
 
@@ -37,7 +38,6 @@ LAYOUTS = [("P", 1), ("RGB", 3), ("RGBA", 4), ("RGBX", 4), ("ARGB", 4),
 OUT = ["P", "RGB", "RGBX", "RGBA", "ARGB", "BGRA", "RGBA_PREMULT", "ARGB_PREMULT"]
 OK = (lumora.error, ValueError, MemoryError)
 CONVERT = len(HINTS)
-TARGETS = CONVERT + 2
 
 
 def check(s):
@@ -56,26 +56,42 @@ def check(s):
 
 EXTREMES = [0, 1, 0x7F, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF,
             0x80000000, 0xFFFFFFFF, 16384, 65535 * 2]
+SEEDS = []  # (hint index, bytes), filled by seed_files()
 
 
-def poke(data):
-    """Header fields set to extreme sizes, steered by the input's last
-    bytes: without coverage from the C side, plain byte mutations rarely
-    produce the large sizes the loaders must refuse."""
-    if len(data) < 24 or not data[-1] & 1:
-        return data
-    b = bytearray(data[:-4])
-    off = (data[-2] | data[-3] << 8) % (len(b) - 4)
-    v = EXTREMES[data[-4] % len(EXTREMES)]
-    kind = (data[-1] >> 1) & 3
-    fmt = ("<I", ">I", "<H", ">H")[kind]
-    b[off:off + (4 if kind < 2 else 2)] = struct.pack(fmt, v & (0xFFFFFFFF if kind < 2 else 0xFFFF))
+def mutate(rng, data):
+    """A valid file changed in a few places.  The C side carries no
+    coverage instrumentation, so the fuzzer keeps no corpus of its own:
+    each case starts again from a seed, with the fuzzer's input seeding
+    the choices (uniform whatever the input's length)."""
+    b = bytearray(data)
+    for _ in range(rng.randrange(7)):
+        if not b:
+            break
+        op = rng.randrange(6)
+        i = rng.randrange(len(b))
+        if op == 0:
+            b[i] = rng.randrange(256)
+        elif op == 1:
+            del b[i:]
+        elif op == 2:
+            b[i:i] = rng.randbytes(rng.randrange(1, 65))
+        elif op == 3:
+            j = rng.randrange(len(b))
+            b[i:i] = b[j:j + rng.randrange(1, 257)]
+        else:
+            v = rng.choice(EXTREMES)
+            fmt = rng.choice(("<I", ">I", "<H", ">H"))
+            n = 4 if "I" in fmt else 2
+            if i + n <= len(b):
+                b[i:i + n] = struct.pack(fmt, v & (0xFFFFFFFF if n == 4 else 0xFFFF))
     return bytes(b)
 
 
-def load(sel, data):
-    data = poke(data)
-    hint = HINTS[sel]
+def load(rng):
+    own, data = rng.choice(SEEDS)
+    hint = HINTS[own if rng.randrange(4) else rng.randrange(CONVERT)]
+    data = mutate(rng, data)
     try:
         s = image.load(io.BytesIO(data), hint) if hint else image.load(io.BytesIO(data))
     except OK:
@@ -83,39 +99,37 @@ def load(sel, data):
     check(s)
 
 
-def convert(sel, data):
-    if len(data) < 4:
-        return
-    w, h = data[0] % 40 + (data[3] >> 7), data[1] % 40
-    fmt, nb = LAYOUTS[data[2] % len(LAYOUTS)]
-    pixels = data[4:]
+def convert(rng):
+    w, h = rng.randrange(-1, 41), rng.randrange(-1, 41)
+    fmt, nb = rng.choice(LAYOUTS)
+    n = max(0, w * h * nb + rng.choice((0, 0, 0, 1, -1, -nb, 7)))
+    pixels = rng.randbytes(n)
+    flipped = rng.randrange(2)
+    buffer = rng.randrange(3)
     try:
-        if sel == CONVERT:
-            s = image.frombytes(pixels, (w, h), fmt, data[3] & 1)
+        if buffer == 0:
+            s = image.frombytes(pixels, (w, h), fmt, flipped)
         else:
-            s = image.frombuffer(bytearray(pixels) if data[3] & 2 else pixels,
-                                 (w, h), fmt)
+            s = image.frombuffer(bytearray(pixels) if buffer == 1 else pixels, (w, h), fmt)
     except OK:
         return
     assert len(pixels) == w * h * nb
     if fmt in ("RGB", "RGBA", "BGRA", "ARGB"):
-        back = image.tobytes(s, fmt, data[3] & 1 if sel == CONVERT else 0)
+        back = image.tobytes(s, fmt, flipped if buffer == 0 else 0)
         assert back == pixels, (fmt, w, h)
     check(s)
 
 
 def one_input(data):
-    if len(data) < 2:
-        return
-    sel = data[0] % TARGETS
-    if sel < CONVERT:
-        load(sel, data[1:])
+    rng = random.Random(data)
+    if rng.randrange(8):
+        load(rng)
     else:
-        convert(sel, data[1:])
+        convert(rng)
 
 
-def seed(corpus):
-    """Small files of every format, each behind the selector of its hint."""
+def seed_files():
+    """Small files of every format, each with the index of its hint."""
     from PIL import Image
     import numpy as np
     a = np.random.default_rng(0).integers(0, 256, (9, 13, 4), dtype=np.uint8)
@@ -146,23 +160,13 @@ def seed(corpus):
     bmhd = struct.pack(">HHhhBBBBHBBhh", 16, 2, 0, 0, 8, 0, 0, 0, 0, 1, 1, 16, 2)
     files.append(("x.lbm", b"FORM" + struct.pack(">I", 4 + 28 + 8 + 256) + b"PBM BMHD"
                   + struct.pack(">I", 20) + bmhd + b"BODY" + struct.pack(">I", 256) + bytes(256)))
-    for i, (hint, data) in enumerate(files):
-        with open(os.path.join(corpus, "seed%03d" % i), "wb") as f:
-            f.write(bytes([HINTS.index(hint)]) + data)
-    for i, (fmt, nb) in enumerate(LAYOUTS):
-        for sel in (CONVERT, CONVERT + 1):
-            with open(os.path.join(corpus, "conv%d_%d" % (sel, i)), "wb") as f:
-                f.write(bytes([sel, 5, 3, i, 2]) + bytes(range(5 * 3 * nb)))
+    SEEDS.extend((HINTS.index(hint), data) for hint, data in files)
 
 
 if __name__ == "__main__":
     # Keep decodes small and quick under the sanitizers; the header check
     # itself is exercised either way.
     image.set_max_pixels(1 << 22)
-    dirs = [a for a in sys.argv[1:] if not a.startswith("-")]
-    for d in dirs:
-        os.makedirs(d, exist_ok=True)
-        if not os.listdir(d):
-            seed(d)
+    seed_files()
     atheris.Setup(sys.argv, one_input)
     atheris.Fuzz()

@@ -10,6 +10,7 @@
 
 #include <SDL.h>
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -81,7 +82,8 @@ class Reader {
 struct Verdict {
     const char *format = nullptr;  // null: not this format, or unreadable
     int64_t w = 0, h = 0;
-    bool invalid = false;  // a header field no decoder should be handed
+    bool invalid = false;  // a file no decoder should be handed
+    const char *why = "has an invalid header";
 };
 
 inline Verdict dims(const char *format, int64_t w, int64_t h)
@@ -192,17 +194,20 @@ inline Verdict gif(Reader &r, const uint8_t *m)
     int64_t off = 13;
     if (m[10] & 0x80)
         off += 3 * (2 << (m[10] & 7));
-    for (int blocks = 0; blocks < 4096; blocks++) {
+    // As the decoder does: bytes that start no block are skipped.
+    for (int steps = 0; steps < (1 << 20); steps++) {
         uint8_t b[10];
-        if (!r.at(off, b, 1))
+        if (!r.at(off, b, 1) || b[0] == ';')
             break;
         if (b[0] == ',') {
             if (r.at(off, b, sizeof b))
                 v = larger(v, dims("GIF", le16(b + 5), le16(b + 7)));
             break;
         }
-        if (b[0] != '!')
-            break;
+        if (b[0] != '!') {
+            off += 1;
+            continue;
+        }
         off += 2;  // introducer and label, then data sub-blocks
         for (;;) {
             uint8_t len;
@@ -303,6 +308,142 @@ inline Verdict xv(Reader &r, const uint8_t *m)
     return dims("XV", w, h);
 }
 
+// True when the stream holds a NUL byte anywhere.
+inline bool has_nul(Reader &r)
+{
+    const size_t chunk = 65536;
+    char *buf = static_cast<char *>(malloc(chunk));
+    if (!buf)
+        return false;
+    bool found = false;
+    for (int64_t off = 0;; off += (int64_t)chunk) {
+        size_t n = r.some(off, buf, chunk);
+        if (memchr(buf, 0, n)) {
+            found = true;
+            break;
+        }
+        if (n < chunk)
+            break;
+    }
+    free(buf);
+    return found;
+}
+
+// The whole stream, up to `cap` bytes, in a malloc'ed buffer (free it);
+// null when it is larger or cannot be read.
+inline char *whole(Reader &r, size_t cap, size_t *len)
+{
+    size_t have = 0, room = 65536;
+    char *buf = static_cast<char *>(malloc(room));
+    while (buf) {
+        size_t n = r.some((int64_t)have, buf + have, room - have);
+        have += n;
+        if (have < room)
+            break;
+        char *more = room < cap ? static_cast<char *>(realloc(buf, room * 2)) : nullptr;
+        if (!more) {
+            free(buf);
+            return nullptr;
+        }
+        buf = more;
+        room *= 2;
+    }
+    *len = have;
+    return buf;
+}
+
+// Colour names every decoder's table holds; a colour given by any other
+// name may be unknown to it.
+inline bool common_colour_name(const char *p, size_t n)
+{
+    static const char *const names[] = {
+        "none", "black", "white", "red", "green", "blue", "yellow", "cyan",
+        "magenta", "gray", "grey", "orange", "purple", "brown", "pink", "navy",
+        "maroon", "gold", "violet", "darkgray", "darkgrey", "lightgray",
+        "lightgrey", "darkred", "darkgreen", "darkblue"};
+    for (const char *name : names)
+        if (n <= strlen(name) && !SDL_strncasecmp(name, p, n))
+            return true;
+    return false;
+}
+
+// Replays the decoder's reading of an XPM file: it fetches strings between
+// double quotes, the pixel rows as fixed runs of width x chars-per-pixel
+// bytes after the quote, and for one char per pixel looks each pixel up
+// in a table without checking that the key was defined (or that a colour
+// line is longer than its key).  False when that would read what is not
+// there; a file it would merely reject passes.
+inline bool xpm_reads_ok(const char *t, size_t n, int64_t w, int64_t h,
+                         int64_t colors, int64_t cpp)
+{
+    size_t pos = 0;
+    auto next = [&](size_t fixed, const char **line, size_t *len) {
+        const char *q = static_cast<const char *>(memchr(t + pos, '"', n - pos));
+        if (!q)
+            return false;
+        size_t start = (size_t)(q - t) + 1;
+        if (fixed) {
+            if (n - start < fixed + 3)
+                return false;
+            *len = fixed + 2;
+            pos = start + fixed + 3;
+        } else {
+            const char *e = static_cast<const char *>(memchr(t + start, '"', n - start));
+            if (!e)
+                return false;
+            *len = (size_t)(e - t) - start;
+            pos = (size_t)(e - t) + 1;
+        }
+        *line = t + start;
+        return true;
+    };
+    const char *line;
+    size_t len;
+    if (!next(0, &line, &len))
+        return true;
+    bool defined[256] = {false};
+    for (int64_t i = 0; i < colors; i++) {
+        if (!next(0, &line, &len))
+            return true;
+        if (len <= (size_t)cpp)
+            return false;
+        const char *p = line + cpp + 1, *end = line + len;
+        for (;;) {
+            while (p < end && isspace((unsigned char)*p))
+                p++;
+            if (p >= end)
+                return true;  // a colour parse error: refused by the decoder
+            char type = *p;
+            while (p < end && !isspace((unsigned char)*p))
+                p++;
+            while (p < end && isspace((unsigned char)*p))
+                p++;
+            const char *name = p;
+            while (p < end && !isspace((unsigned char)*p))
+                p++;
+            if (type == 's')
+                continue;
+            if (*name == '#' || p == name ||
+                common_colour_name(name, (size_t)(p - name))) {
+                defined[(unsigned char)line[0]] = true;
+                break;
+            }
+            if (cpp == 1)
+                return false;  // perhaps unknown: its key would stay undefined
+        }
+    }
+    if (cpp != 1)
+        return true;
+    for (int64_t y = 0; y < h; y++) {
+        if (!next((size_t)w, &line, &len))
+            return true;
+        for (int64_t x = 0; x < w; x++)
+            if (!defined[(unsigned char)line[x]])
+                return false;
+    }
+    return true;
+}
+
 inline Verdict xpm(Reader &r, const uint8_t *m)
 {
     if (memcmp(m, "/* XPM */", 9) != 0)
@@ -319,8 +460,19 @@ inline Verdict xpm(Reader &r, const uint8_t *m)
         !text_number(t, n, &i, false, &cpp))
         return {};
     Verdict v = dims("XPM", w, h);
-    // The decoder sizes its colour table as colours x characters in int.
-    v.invalid = colors > (1 << 24) || cpp > 16;
+    // The decoder sizes its colour table as colours x characters in int,
+    // and its line parser runs past a NUL byte: XPM is C text.
+    v.invalid = colors > (1 << 24) || cpp > 16 || has_nul(r);
+    if (!v.invalid && w > 0 && h > 0 && colors > 0 && cpp > 0 &&
+        (uint64_t)w * (uint64_t)h <= kMaxPixelsCeiling) {
+        size_t len;
+        char *text = whole(r, (size_t)1 << 30, &len);
+        if (!text || !xpm_reads_ok(text, len, w, h, colors, cpp)) {
+            v.invalid = true;
+            v.why = "has pixels of undefined or unknown colours, or short lines";
+        }
+        free(text);
+    }
     return v;
 }
 
@@ -504,6 +656,7 @@ inline Verdict svg(Reader &r, const uint8_t *m)
             w = h = 1e12;
         v = dims("SVG", (int64_t)std::ceil(w), (int64_t)std::ceil(h));
         v.invalid = w <= 0 || h <= 0;
+        v.why = "does not give its size (width and height, or a viewBox)";
     }
     free(buf);
     return v;
@@ -549,7 +702,7 @@ inline bool image_size_ok(SDL_RWops *src, const char *type, uint64_t max_pixels)
     if (!v.format)
         return true;
     if (v.invalid) {
-        SDL_SetError("%s image has an invalid header", v.format);
+        SDL_SetError("%s image %s", v.format, v.why);
         return false;
     }
     if (v.w > INT_MAX / 4 || v.h > INT_MAX || area(v) > max_pixels ||
