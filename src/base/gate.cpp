@@ -4,8 +4,10 @@
 // and the SCALED renderer with the interpreter lock released; set_mode,
 // toggle_fullscreen and the quits free them with it held.  So another
 // thread could free what a released section is using.  The gate makes the
-// two exclude each other: released sections are readers (any number at a
-// time), teardown is the writer.  A writer waits for the readers with the
+// two exclude each other: released sections are readers, teardown is the
+// writer.  Readers also take turns among themselves: SDL's video and event
+// code is not safe to enter from two threads at once (two event pumps of
+// an X11 display, two presentations through one renderer).  A writer waits for the readers with the
 // interpreter lock released, and readers never wait for the interpreter
 // lock while inside, so the two locks cannot deadlock.  A thread holding
 // the writer side may also read and write again (teardown runs Python,
@@ -45,14 +47,14 @@ int display_gate(int op)
     case LM_GATE_READ:
         // Writers waiting go first, so a stream of waits cannot starve a quit.
         if (!writing_here())
-            while (g_write_depth > 0 || g_writers_waiting > 0)
+            while (g_write_depth > 0 || g_writers_waiting > 0 || g_readers > 0)
                 SDL_CondWait(g_cond, g_mutex);
         ++g_readers;
         result = g_generation;
         break;
     case LM_GATE_UNREAD:
-        if (--g_readers == 0)
-            SDL_CondBroadcast(g_cond);
+        --g_readers;
+        SDL_CondBroadcast(g_cond);
         break;
     case LM_GATE_WRITE:
         if (writing_here()) {
