@@ -301,3 +301,12 @@ def test_tobytes_rgba_keeps_alpha_with_colour_key():
 def test_unmap_rgb_of_8bit_surface_out_of_palette(v):
     s = lumora.Surface((2, 2), 0, 8)
     assert tuple(s.unmap_rgb(v)) == (0, 0, 0, 255)
+
+
+def test_gif_with_code_beyond_table_refused():
+    # Clear, literal 0, then code 7 while the next free entry is 6: the
+    # decoder would follow a chain through entries that were never made.
+    gif = (b"GIF89a" + struct.pack("<HHBBB", 4, 4, 0x80, 0, 0) + bytes(6) +
+           b",\0\0\0\0" + struct.pack("<HHB", 4, 4, 0) + b"\x02\x02\xc4\x01\x00;")
+    with pytest.raises(lumora.error, match="GIF image has corrupt compressed data"):
+        image.load(io.BytesIO(gif))

@@ -185,6 +185,85 @@ inline Verdict ico(Reader &r, const uint8_t *m)
     return worst;
 }
 
+// Replays the compressed codes of the image whose descriptor starts at
+// `off` the way a correct decoder reads them.  The decoder in use trusts
+// them: a code beyond the next free table entry (or a first code that is
+// no literal) sends its string stack past its end.  False for such data;
+// data that merely ends early passes (the decoder reports that).
+inline bool gif_codes_ok(Reader &r, int64_t off, int64_t pixels)
+{
+    uint8_t d[10];
+    if (!r.at(off, d, sizeof d))
+        return true;
+    off += 10;
+    if (d[9] & 0x80)
+        off += 3 * (2 << (d[9] & 7));
+    uint8_t min_size;
+    if (!r.at(off++, &min_size, 1))
+        return true;
+    if (min_size < 1 || min_size > 11)
+        return false;
+    const unsigned clear = 1u << min_size, end = clear + 1;
+    unsigned size = min_size + 1, next = clear + 2, limit = 2 * clear;
+    static_assert(sizeof(uint16_t) == 2, "");
+    uint16_t length[4096] = {0};
+    for (unsigned i = 0; i < clear; i++)
+        length[i] = 1;
+    int prev = -1;
+    uint32_t acc = 0;
+    unsigned have = 0;
+    uint8_t block[256];
+    unsigned block_len = 0, block_pos = 0;
+    int64_t produced = 0;
+    while (produced < pixels) {
+        while (have < size) {
+            if (block_pos == block_len) {
+                uint8_t n;
+                if (!r.at(off, &n, 1) || n == 0 || !r.at(off + 1, block, n))
+                    return true;
+                off += 1 + n;
+                block_len = n;
+                block_pos = 0;
+            }
+            acc |= (uint32_t)block[block_pos++] << have;
+            have += 8;
+        }
+        unsigned code = acc & ((1u << size) - 1);
+        acc >>= size;
+        have -= size;
+        if (code == clear) {
+            size = min_size + 1;
+            next = clear + 2;
+            limit = 2 * clear;
+            prev = -1;
+            continue;
+        }
+        if (code == end)
+            return true;
+        if (prev < 0) {
+            if (code >= clear)
+                return false;
+            produced += 1;
+            prev = (int)code;
+            continue;
+        }
+        if (code > next || (code == next && next >= 4096))
+            return false;
+        unsigned len = code == next ? length[prev] + 1u : length[code];
+        produced += len;
+        if (next < 4096) {
+            length[next] = (uint16_t)SDL_min(length[prev] + 1u, 4096u);
+            ++next;
+            if (next >= limit && limit < 4096) {
+                limit *= 2;
+                ++size;
+            }
+        }
+        prev = (int)code;
+    }
+    return true;
+}
+
 // The logical screen and the first image's frame, whichever is larger.
 inline Verdict gif(Reader &r, const uint8_t *m)
 {
@@ -200,8 +279,14 @@ inline Verdict gif(Reader &r, const uint8_t *m)
         if (!r.at(off, b, 1) || b[0] == ';')
             break;
         if (b[0] == ',') {
-            if (r.at(off, b, sizeof b))
-                v = larger(v, dims("GIF", le16(b + 5), le16(b + 7)));
+            if (r.at(off, b, sizeof b)) {
+                Verdict f = dims("GIF", le16(b + 5), le16(b + 7));
+                v = larger(v, f);
+                if (!gif_codes_ok(r, off, (int64_t)area(f))) {
+                    v.invalid = true;
+                    v.why = "has corrupt compressed data";
+                }
+            }
             break;
         }
         if (b[0] != '!') {
