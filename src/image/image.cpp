@@ -492,7 +492,9 @@ const char image_doc[] =
     "16384 image).  Raise it for larger trusted files with\n"
     "set_max_pixels(n); n is at most 536870911, so that a decoded surface\n"
     "never exceeds 2 GiB.  An SVG file must give its size (width and height,\n"
-    "or a viewBox) to be loaded.";
+    "or a viewBox) to be loaded, and GIF and XPM files whose data the\n"
+    "decoders would misread (corrupt compressed codes, undefined colours)\n"
+    "are refused as well.";
 
 PyModuleDef image_module = {PyModuleDef_HEAD_INIT, "image", image_doc, -1,
                             image_methods, nullptr, nullptr, nullptr, nullptr};

@@ -65,7 +65,7 @@ inline SDL_Surface *copy_for_save(SDL_Surface *src)
         return nullptr;
     }
     size_t row = ((size_t)src->w * f->BitsPerPixel + 7) / 8;
-    if (row && src->h) {
+    if (row && src->h && src->pixels) {
         if (SDL_LockSurface(src) < 0) {
             SDL_FreeSurface(dst);
             return nullptr;
