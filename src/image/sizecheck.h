@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -205,7 +206,6 @@ inline bool gif_codes_ok(Reader &r, int64_t off, int64_t pixels)
         return false;
     const unsigned clear = 1u << min_size, end = clear + 1;
     unsigned size = min_size + 1, next = clear + 2, limit = 2 * clear;
-    static_assert(sizeof(uint16_t) == 2, "");
     uint16_t length[4096] = {0};
     for (unsigned i = 0; i < clear; i++)
         length[i] = 1;
