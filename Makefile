@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD ?= build/dev
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: setup install demo test dev asan bench docs typecheck clean
+.PHONY: setup install demo test dev asan bench docs typecheck fuzz clean
 
 setup:
 	PYTHON=$(PYTHON) scripts/setup.sh
@@ -48,6 +48,21 @@ docs: install
 typecheck: install
 	$(PYTHON) -m mypy --strict python/lumora/examples docs/gallery.py
 	SDL_VIDEODRIVER=dummy $(PYTHON) -m mypy.stubtest lumora --allowlist stubtest-allowlist.txt
+
+# Fuzzing of every image loader format and of the byte conversions under
+# AddressSanitizer and UBSan (not part of the suite).  Needs atheris (pip).
+FUZZ_RUNS ?= 1000000
+fuzz: setup
+	$(PYTHON) -c "import atheris" 2>/dev/null || $(PYTHON) -m pip install -q atheris
+	cmake -S . -B build/asan -DLUMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$$($(PYTHON) -c 'import sys; print(sys.executable)') >/dev/null
+	cmake --build build/asan
+	mkdir -p build/fuzz/crashes
+	LUMORA_STAGE=build/asan/stage LD_PRELOAD=$(ASAN_LIBS) \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:allocator_may_return_null=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc SDL_VIDEODRIVER=dummy \
+	$(PYTHON) tests/fuzz_loaders.py -atheris_runs=$(FUZZ_RUNS) -max_len=65536 \
+	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/
 
 bench: install
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done

@@ -23,3 +23,7 @@ html_theme = "alabaster"
 # The C functions carry their signatures on the docstring's first line.
 autodoc_docstring_signature = True
 autodoc_default_options = {"members": True, "undoc-members": True}
+# Docstring signatures name plain words as result types ("-> type", "->
+# index"); a word that is also an attribute somewhere is an ambiguous
+# cross-reference, not an error in the docs.
+suppress_warnings = ["ref.python"]

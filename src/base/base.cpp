@@ -205,11 +205,16 @@ PyObject *base_quit(PyObject *, PyObject *)
             PyErr_WriteUnraisable(fn.get());
     }
 
+    // Flips and event waits of other threads finish before SDL goes.
+    Py_BEGIN_ALLOW_THREADS
+    display_gate(LM_GATE_WRITE);
+    Py_END_ALLOW_THREADS
     detach_default_surface();
     set_default_window(nullptr);
     if (g_initialized || SDL_WasInit(SDL_INIT_EVERYTHING))
         SDL_Quit();
     g_initialized = false;
+    display_gate(LM_GATE_UNWRITE);
     Py_RETURN_NONE;
 }
 
@@ -381,6 +386,11 @@ PyMODINIT_FUNC PyInit_base(void)
     s[LM_BASE_DOUBLE_FROM_OBJ] = fp(double_from_obj);
     s[LM_BASE_DOUBLE_FROM_OBJ_INDEX] = fp(double_from_obj_index);
     s[LM_BASE_TWO_DOUBLES_FROM_OBJ] = fp(two_doubles_from_obj);
+    if (gate_init() < 0) {
+        PyErr_SetString(sdl_error, SDL_GetError());
+        return nullptr;
+    }
+    s[LM_BASE_DISPLAY_GATE] = fp(display_gate);
     if (lm_export_slots(mod.get(), "base", base_slots) < 0)
         return nullptr;
 

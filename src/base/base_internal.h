@@ -32,4 +32,8 @@ int object_get_buffer(PyObject *obj, lm_buffer *buf, int flags);
 void buffer_release(lm_buffer *buf);
 int dict_as_buffer(lm_buffer *buf, PyObject *dict, int flags);
 
+// The display gate (gate.cpp).
+int gate_init();
+int display_gate(int op);
+
 }  // namespace lmbase

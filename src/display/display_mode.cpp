@@ -117,47 +117,110 @@ int lmd_sync_window_surface(SDL_Window *win)
     return lmd_repoint(so, ws, 0);
 }
 
-PyObject *present_window(void)
+// SDL's renderer and window-surface updates are not safe to run from two
+// threads at once: presentations take turns under this mutex, inside the
+// display gate and with the interpreter lock released.  Made on first use,
+// with the interpreter lock held.
+static SDL_mutex *g_present = nullptr;
+
+class PresentTurn {
+  public:
+    PresentTurn() { SDL_LockMutex(g_present); }
+    PresentTurn(const PresentTurn &) = delete;
+    PresentTurn &operator=(const PresentTurn &) = delete;
+    ~PresentTurn() { SDL_UnlockMutex(g_present); }
+};
+
+static bool present_ready()
 {
-    LM_VIDEO_OR_RAISE();
+    if (!g_present && !(g_present = SDL_CreateMutex())) {
+        lm_RaiseSDLError();
+        return false;
+    }
+    return true;
+}
+
+// One presentation; false when the display was torn down or set up again
+// while this waited to use it (nothing was drawn; the caller tries again).
+static bool present_once(PyObject **result)
+{
+    *result = nullptr;
     SDL_Window *win = lm_GetDefaultWindow();
-    if (!win)
-        return lmd_raise("Display mode not set");
+    if (!win) {
+        lmd_raise("Display mode not set");
+        return true;
+    }
+    if (!present_ready())
+        return true;
+    // Pointers read now stay valid only while the generation does.
+    int gen = lm_DisplayGate(LM_GATE_GENERATION);
     if (g_state.gl_mode) {
         lm::GilRelease nogil;
+        lm::DisplayUse use(gen);
+        if (!use.ok())
+            return false;
+        PresentTurn turn;
         SDL_GL_SwapWindow(win);
     }
     else if (g_scaled_renderer) {
         PyObject *so = lm_GetDefaultWindowSurface();
         SDL_Surface *s = so ? lmSurface_AsSurface(so) : nullptr;
-        if (!s)
-            return lmd_raise("display Surface quit");
+        if (!s) {
+            lmd_raise("display Surface quit");
+            return true;
+        }
         int tw = 0, th = 0;
-        if (SDL_QueryTexture(g_scaled_texture, nullptr, nullptr, &tw, &th) != 0)
-            return lm_RaiseSDLError();
+        if (SDL_QueryTexture(g_scaled_texture, nullptr, nullptr, &tw, &th) != 0) {
+            lm_RaiseSDLError();
+            return true;
+        }
         // Never read past the surface, whatever the texture's size.
         SDL_Rect area = {0, 0, std::min(tw, s->w), std::min(th, s->h)};
         const void *pixels = s->pixels;
         int pitch = s->pitch;
+        SDL_Renderer *ren = g_scaled_renderer;
+        SDL_Texture *tex = g_scaled_texture;
         lm::GilRelease nogil;
-        SDL_UpdateTexture(g_scaled_texture, &area, pixels, pitch);
-        SDL_RenderClear(g_scaled_renderer);
-        SDL_RenderCopy(g_scaled_renderer, g_scaled_texture, nullptr, nullptr);
-        SDL_RenderPresent(g_scaled_renderer);
+        lm::DisplayUse use(gen);
+        if (!use.ok())
+            return false;
+        PresentTurn turn;
+        SDL_UpdateTexture(tex, &area, pixels, pitch);
+        SDL_RenderClear(ren);
+        SDL_RenderCopy(ren, tex, nullptr, nullptr);
+        SDL_RenderPresent(ren);
     }
     else {
         // The surface check and re-pointing need the interpreter lock.
         if (lmd_sync_window_surface(win) < 0)
-            return nullptr;
+            return true;
         int rc;
         {
             lm::GilRelease nogil;
+            lm::DisplayUse use(gen);
+            if (!use.ok())
+                return false;
+            PresentTurn turn;
             rc = SDL_UpdateWindowSurface(win);
         }
-        if (rc < 0)
-            return lm_RaiseSDLError();
+        if (rc < 0) {
+            lm_RaiseSDLError();
+            return true;
+        }
     }
-    Py_RETURN_NONE;
+    Py_INCREF(Py_None);
+    *result = Py_None;
+    return true;
+}
+
+PyObject *present_window(void)
+{
+    for (;;) {
+        LM_VIDEO_OR_RAISE();
+        PyObject *result;
+        if (present_once(&result))
+            return result;
+    }
 }
 
 static PyObject *display_flip(PyObject *, PyObject *)
@@ -225,6 +288,8 @@ static PyObject *display_set_mode(PyObject *, PyObject *args, PyObject *kw)
         if (!st->caption_text)
             return PyErr_NoMemory();
     }
+    // Other threads' flips and waits finish before anything is freed.
+    lm::DisplayTeardown teardown;
     st->gl_mode = opengl;
     st->gl_scaled = scaled && opengl;
     st->restore_w = st->restore_h = 0;
@@ -563,6 +628,9 @@ static PyObject *display_update(PyObject *, PyObject *args)
     SDL_Rect scratch, cropped;
     const SDL_Rect *r = lmRect_Coerce(args, &scratch);
     if (r) {
+        // Coercion may run Python that changed the window: read it again.
+        if (!SDL_WasInit(SDL_INIT_VIDEO) || lm_GetDefaultWindow() != win)
+            return lmd_raise("Display mode not set");
         if (dgeom::crop_to_window(*r, W, H, &cropped) &&
             SDL_UpdateWindowSurfaceRects(win, &cropped, 1) < 0)
             return lm_RaiseSDLError();
@@ -601,12 +669,25 @@ static PyObject *display_update(PyObject *, PyObject *args)
             // The list may have changed the window (coercion runs Python):
             // take it again before letting go of the lock.
             win = lm_GetDefaultWindow();
-            if (!win)
+            if (!SDL_WasInit(SDL_INIT_VIDEO) || !win)
                 return lmd_raise("Display mode not set");
+            if (!present_ready())
+                return nullptr;
+            int gen = lm_DisplayGate(LM_GATE_GENERATION);
+            bool current;
             {
                 lm::GilRelease nogil;
-                rc = SDL_UpdateWindowSurfaceRects(win, rects.get(), count);
+                lm::DisplayUse use(gen);
+                current = use.ok();
+                rc = 0;
+                if (current) {
+                    PresentTurn turn;
+                    rc = SDL_UpdateWindowSurfaceRects(win, rects.get(), count);
+                }
             }
+            // A display torn down meanwhile has nothing left to update.
+            if (!current && !SDL_WasInit(SDL_INIT_VIDEO))
+                return lmd_raise("video system not initialized");
             if (rc < 0)
                 return lm_RaiseSDLError();
         }

@@ -144,6 +144,8 @@ PyObject *display_init(PyObject *, PyObject *)
 
 static PyObject *display_quit(PyObject *, PyObject *)
 {
+    // Other threads' flips and waits finish before anything is freed.
+    lm::DisplayTeardown teardown;
     release_display_state(&g_state);
     lmd_del_watch();
     destroy_scaled();

@@ -195,6 +195,7 @@ static SDL_Window *replace_window(int d, int w, int h, Uint32 flags, bool fullsc
 static PyObject *display_toggle_fullscreen(PyObject *, PyObject *)
 {
     LM_VIDEO_OR_RAISE();
+    lm::DisplayTeardown teardown;
     LMD_WINDOW_OR_RAISE(win);
     DisplayModuleState *st = &g_state;
     Uint32 flags = SDL_GetWindowFlags(win);

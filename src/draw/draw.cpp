@@ -54,23 +54,29 @@ SDL_Surface *drawable(PyObject *surfobj)
     return surf;
 }
 
-// An int is already a mapped pixel value: its low 32 bits are used as they
-// stand, so 0xFFRRGGBB from map_rgb works where long is 32 bits too.
-bool color_value(PyObject *colorobj, SDL_Surface *surf, Uint32 *out)
-{
-    if (PyLong_Check(colorobj)) {
-        unsigned long v = PyLong_AsUnsignedLongMask(colorobj);
-        if (v == (unsigned long)-1 && PyErr_Occurred())
-            return false;
-        *out = (Uint32)v;
-        return true;
+// The colour argument.  An int is already a mapped pixel value: its low
+// 32 bits are used as they stand, so 0xFFRRGGBB from map_rgb works where
+// long is 32 bits too.  It is read before the surface is looked at, since
+// reading it may run Python (a sequence's __getitem__, __index__) that
+// re-initialises or frees that surface; so is every other argument.
+struct ColorIn {
+    bool is_pixel = false;
+    Uint32 pixel = 0;
+    Uint8 rgba[4] = {0, 0, 0, 0};
+
+    bool read(PyObject *colorobj)
+    {
+        if (PyLong_Check(colorobj)) {
+            unsigned long v = PyLong_AsUnsignedLongMask(colorobj);
+            if (v == (unsigned long)-1 && PyErr_Occurred())
+                return false;
+            is_pixel = true;
+            pixel = (Uint32)v;
+            return true;
+        }
+        return lmColor_ParseArg(colorobj, rgba) != 0;
     }
-    Uint8 rgba[4];
-    if (!lmColor_ParseArg(colorobj, rgba))
-        return false;
-    *out = SDL_MapRGBA(surf->format, rgba[0], rgba[1], rgba[2], rgba[3]);
-    return true;
-}
+};
 
 bool lock(PyObject *surfobj)
 {
@@ -128,12 +134,18 @@ bool int_value(PyObject *o, int64_t *v, bool *finite)
 }
 
 // The surface to draw on and the colour mapped for it, or false with the
-// error set.
-bool target(PyObject *surfobj, PyObject *colorobj, SDL_Surface **surf,
+// error set.  Called once every argument is converted: nothing may run
+// Python between this and the drawing.
+bool target(PyObject *surfobj, const ColorIn &in, SDL_Surface **surf,
             Uint32 *color)
 {
     *surf = drawable(surfobj);
-    return *surf && color_value(colorobj, *surf, color);
+    if (!*surf)
+        return false;
+    *color = in.is_pixel ? in.pixel
+                         : SDL_MapRGBA((*surf)->format, in.rgba[0], in.rgba[1],
+                                       in.rgba[2], in.rgba[3]);
+    return true;
 }
 
 // Every entry point takes the surface first, then its own arguments.
@@ -321,11 +333,13 @@ PyObject *draw_aaline(PyObject *, PyObject *args, PyObject *kw)
                     &end, &blend) ||
         !blend_ok(blend))
         return nullptr;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
     float sx, sy, ex, ey;
-    if (!target(surfobj, colorobj, &surf, &color) ||
-        !line_ends(start, end, &sx, &sy, &ex, &ey, nullptr))
+    if (!in.read(colorobj) ||
+        !line_ends(start, end, &sx, &sy, &ex, &ey, nullptr) ||
+        !target(surfobj, in, &surf, &color))
         return nullptr;
     return draw_boxed(surfobj, surf, color, float_fallback(sx),
                       float_fallback(sy),
@@ -344,12 +358,14 @@ PyObject *draw_line(PyObject *, PyObject *args, PyObject *kw)
     if (!parse_args(args, kw, "O!OOO|i", kws, &surfobj, &colorobj, &start,
                     &end, &width))
         return nullptr;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
     int64_t x1, y1, x2, y2;
     bool finite = true;
-    if (!target(surfobj, colorobj, &surf, &color) ||
-        !line_ends(start, end, &x1, &y1, &x2, &y2, &finite))
+    if (!in.read(colorobj) ||
+        !line_ends(start, end, &x1, &y1, &x2, &y2, &finite) ||
+        !target(surfobj, in, &surf, &color))
         return nullptr;
     if (width < 1 || !finite)
         return empty_rect(x1, y1);
@@ -369,12 +385,14 @@ PyObject *draw_aalines(PyObject *, PyObject *args, PyObject *kw)
     if (!parse_args(args, kw, "O!OpO|i", kws, &surfobj, &colorobj, &closed,
                     &points, &blend))
         return nullptr;
-    SDL_Surface *surf = drawable(surfobj);
+    ColorIn in;
+    SDL_Surface *surf;
     Uint32 color;
     FloatPoints pts;
-    if (!surf || !blend_ok(blend) || !color_value(colorobj, surf, &color) ||
+    if (!drawable(surfobj) || !blend_ok(blend) || !in.read(colorobj) ||
         !read_points(points, 2, kTwoOrMore,
-                     "cannot allocate memory to draw aalines", pts))
+                     "cannot allocate memory to draw aalines", pts) ||
+        !target(surfobj, in, &surf, &color))
         return nullptr;
     const float *xs = pts.xs, *ys = pts.ys;
     return draw_boxed(surfobj, surf, color, float_fallback(xs[0]),
@@ -397,12 +415,14 @@ PyObject *draw_lines(PyObject *, PyObject *args, PyObject *kw)
     if (!parse_args(args, kw, "O!OpO|i", kws, &surfobj, &colorobj, &closed,
                     &points, &width))
         return nullptr;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
     IntPoints pts;
-    if (!target(surfobj, colorobj, &surf, &color) ||
+    if (!in.read(colorobj) ||
         !read_points(points, 2, kTwoOrMore,
-                     "cannot allocate memory to draw lines", pts))
+                     "cannot allocate memory to draw lines", pts) ||
+        !target(surfobj, in, &surf, &color))
         return nullptr;
     const int64_t *xs = pts.xs, *ys = pts.ys;
     if (width < 1 || !pts.finite)
@@ -425,9 +445,10 @@ PyObject *draw_ellipse(PyObject *, PyObject *args, PyObject *kw)
                     &width))
         return nullptr;
     RectArg a;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
-    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
+    if (!a.read(rectobj) || !in.read(colorobj) || !target(surfobj, in, &surf, &color))
         return nullptr;
     // A non-positive size has no inside to fill.
     if (width < 0 || a.w <= 0 || a.h <= 0)
@@ -450,9 +471,10 @@ PyObject *draw_arc(PyObject *, PyObject *args, PyObject *kw)
                     &a0, &a1, &width))
         return nullptr;
     RectArg a;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
-    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
+    if (!a.read(rectobj) || !in.read(colorobj) || !target(surfobj, in, &surf, &color))
         return nullptr;
     if (width < 0)
         return empty_rect(a.x, a.y);
@@ -485,9 +507,10 @@ PyObject *draw_circle(PyObject *, PyObject *args, PyObject *kw)
         PyErr_SetString(PyExc_TypeError, "radius argument must be a number");
         return nullptr;
     }
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
-    if (!target(surfobj, colorobj, &surf, &color))
+    if (!in.read(colorobj) || !target(surfobj, in, &surf, &color))
         return nullptr;
     if (r < 1 || width < 0 || !finite)
         return empty_rect(x0, y0);
@@ -521,13 +544,15 @@ PyObject *draw_polygon(PyObject *self, PyObject *args, PyObject *kw)
             return nullptr;
         return draw_lines(self, largs.get(), nullptr);
     }
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
     IntPoints pts;
-    if (!target(surfobj, colorobj, &surf, &color) ||
+    if (!in.read(colorobj) ||
         !read_points(points, 3,
                      "points argument must contain more than 2 points",
-                     "cannot allocate memory to draw polygon", pts))
+                     "cannot allocate memory to draw polygon", pts) ||
+        !target(surfobj, in, &surf, &color))
         return nullptr;
     const int64_t *xs = pts.xs, *ys = pts.ys;
     if (!pts.finite)
@@ -560,9 +585,10 @@ PyObject *draw_rect(PyObject *, PyObject *args, PyObject *kw)
                     &rectobj, &width, &radius, &tl, &tr, &bl, &br))
         return nullptr;
     RectArg a;
+    ColorIn in;
     SDL_Surface *surf;
     Uint32 color;
-    if (!a.read(rectobj) || !target(surfobj, colorobj, &surf, &color))
+    if (!a.read(rectobj) || !in.read(colorobj) || !target(surfobj, in, &surf, &color))
         return nullptr;
     int64_t x = a.x, y = a.y, w = a.w, h = a.h;
     if (width < 0)

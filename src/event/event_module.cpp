@@ -200,17 +200,39 @@ struct Aside {
     }
 };
 
+// One pump and take of the waiting loop; with the interpreter lock
+// released, inside the display gate, so that another thread's display
+// teardown waits for it (pumping a queue or window being destroyed hangs
+// or crashes).  -3 when the display went away while this was waiting.
+int pump_and_take(SDL_Event *out, bool released)
+{
+    if (!released) {
+        SDL_PumpEvents();
+        lm_filter_window_pass();
+        return SDL_PeepEvents(out, 1, SDL_GETEVENT, 0, LM_QUEUE_LAST);
+    }
+    lm::DisplayUse use;
+    if (!SDL_WasInit(SDL_INIT_VIDEO))
+        return -3;
+    SDL_PumpEvents();
+    lm_filter_window_pass();
+    return SDL_PeepEvents(out, 1, SDL_GETEVENT, 0, LM_QUEUE_LAST);
+}
+
 // The waiting loop of poll() and wait().  1: event in *out; 0: nothing came;
-// -1: SDL error (text left in SDL); -2: Python error (a signal handler).
+// -1: SDL error (text left in SDL); -2: Python error (a signal handler);
+// -3: the display was quit meanwhile.
 int wait_loop(int timeout, SDL_Event *out, bool release_gil)
 {
     PyThreadState *ts = release_gil ? PyEval_SaveThread() : nullptr;
     Uint64 deadline = SDL_GetTicks64() + (Uint64)(timeout > 0 ? timeout : 0);
     int result;
     for (unsigned iter = 1;; ++iter) {
-        SDL_PumpEvents();
-        lm_filter_window_pass();
-        int n = SDL_PeepEvents(out, 1, SDL_GETEVENT, 0, LM_QUEUE_LAST);
+        int n = pump_and_take(out, ts != nullptr);
+        if (n == -3) {
+            result = -3;
+            break;
+        }
         if (n != 0) {
             result = n > 0 ? 1 : -1;
             break;
@@ -241,6 +263,8 @@ PyObject *finish_wait(int r, const SDL_Event *e)
         return lmEvent_New(0, nullptr);
     if (r == -1)
         return lm_RaiseSDLError();
+    if (r == -3)
+        PyErr_SetString(lmExc_SDLError, "video system not initialized");
     return nullptr;
 }
 
@@ -312,7 +336,9 @@ PyObject *ev_wait(PyObject *, PyObject *args, PyObject *kwargs)
     if (!lm_VideoInitOrRaise())
         return nullptr;
     int timeout = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|i", (char **)kwlist, &timeout))
+    // Parsing may run Python (__index__) that quits the display.
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|i", (char **)kwlist, &timeout) ||
+        !lm_VideoInitOrRaise())
         return nullptr;
     if (timeout == 0)
         timeout = -1;
@@ -330,7 +356,7 @@ PyObject *ev_peek(PyObject *, PyObject *args, PyObject *kwargs)
     if (!lm_VideoInitOrRaise())
         return nullptr;
     TypeList tl;
-    if (types != Py_None && parse_types(types, &tl) < 0)
+    if (types != Py_None && (parse_types(types, &tl) < 0 || !lm_VideoInitOrRaise()))
         return nullptr;
     pump_and_filter(pump != 0);
     SDL_Event e;
@@ -366,7 +392,7 @@ PyObject *ev_clear(PyObject *, PyObject *args, PyObject *kwargs)
     if (!lm_VideoInitOrRaise())
         return nullptr;
     TypeList tl;
-    if (types != Py_None && parse_types(types, &tl) < 0)
+    if (types != Py_None && (parse_types(types, &tl) < 0 || !lm_VideoInitOrRaise()))
         return nullptr;
     pump_and_filter(pump != 0);
     if (types == Py_None) {

@@ -20,7 +20,13 @@ struct lmFontObject {
     TTF_Font *font;
     PyObject *weakreflist;
     unsigned long long generation;
+    SDL_RWops *stream;  // the handle's stream while it is open, or null
+    SDL_mutex *use;     // held by the thread using the handle
+    SDL_threadID user;  // that thread, 0 when free (read and set with the GIL)
 };
+
+// Fonts being used right now; quit() is refused meanwhile.
+int g_fonts_in_use = 0;
 
 // Slot 2 of the capsule points at this flag, so it stays a plain int.
 int g_initialised = 0;
@@ -59,6 +65,57 @@ class FtLock {
 
 PyObject *raise_sdl_error() { return lm_RaiseSDLError(); }
 
+// The font's own lock for a scope.  SDL_ttf may read the font's stream at
+// any glyph, calling into Python, whose code may release the interpreter
+// lock (another thread then gets in) or use the font itself; so one thread
+// at a time uses a handle.  Constructed with the interpreter lock held; it
+// is released only while waiting, so the font lock is never waited for
+// while the interpreter lock is held.  A use from the thread already using
+// the font (its file object's own methods) is refused with RuntimeError.
+class FontUse {
+  public:
+    explicit FontUse(PyObject *self) : f_(reinterpret_cast<lmFontObject *>(self))
+    {
+        if (!f_->use) {
+            PyErr_SetString(lmExc_SDLError, "font not initialized");
+            return;
+        }
+        if (f_->user == SDL_ThreadID()) {
+            PyErr_SetString(PyExc_RuntimeError,
+                            "Font is in use (by its own file object)");
+            return;
+        }
+        if (SDL_TryLockMutex(f_->use) != 0) {
+            Py_BEGIN_ALLOW_THREADS
+            SDL_LockMutex(f_->use);
+            Py_END_ALLOW_THREADS
+        }
+        f_->user = SDL_ThreadID();
+        ++g_fonts_in_use;
+        held_ = true;
+    }
+    FontUse(const FontUse &) = delete;
+    FontUse &operator=(const FontUse &) = delete;
+    ~FontUse()
+    {
+        if (!held_)
+            return;
+        f_->user = 0;
+        --g_fonts_in_use;
+        SDL_UnlockMutex(f_->use);
+    }
+    bool ok() const { return held_; }
+
+  private:
+    lmFontObject *f_;
+    bool held_ = false;
+};
+
+#define FONT_USE_OR_RAISE(result)       \
+    FontUse font_use(self);             \
+    if (!font_use.ok())                 \
+        return result
+
 // The handle of a font that may be used now, or null with "font not
 // initialized" raised: no handle yet, engine stopped, or a handle from an
 // engine that has been shut down since.
@@ -92,6 +149,7 @@ void release_handle(lmFontObject *self)
     if (!font)
         return;
     self->font = nullptr;
+    self->stream = nullptr;
     PyObject *et, *ev, *tb;
     PyErr_Fetch(&et, &ev, &tb);
     {
@@ -197,6 +255,11 @@ const char *text_of(PyObject *text)
 int font_init(PyObject *self_, PyObject *args, PyObject *kwds)
 {
     lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    if (self->user) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "cannot re-initialise a Font while it is in use");
+        return -1;
+    }
     release_handle(self);
 
     static const char *kwlist[] = {"font", "size", nullptr};
@@ -279,17 +342,55 @@ int font_init(PyObject *self_, PyObject *args, PyObject *kwds)
         raise_sdl_error();
         return -1;
     }
+    // Python code ran while opening (the stream's callbacks): another
+    // handle may have been put in meanwhile.
+    release_handle(self);
     self->font = font;
+    self->stream = rw;
     self->generation = generation;
+    return 0;
+}
+
+PyObject *font_new(PyTypeObject *type, PyObject *args, PyObject *kwds)
+{
+    PyObject *o = PyType_GenericNew(type, args, kwds);
+    if (!o)
+        return nullptr;
+    lmFontObject *f = reinterpret_cast<lmFontObject *>(o);
+    f->use = SDL_CreateMutex();
+    if (!f->use) {
+        Py_DECREF(o);
+        return PyErr_NoMemory();
+    }
+    return o;
+}
+
+// A font over a Python file object holds it (and its bound methods)
+// through the stream: the collector must see those references, or a cycle
+// through the file object would never be freed.
+int font_traverse(PyObject *self_, visitproc visit, void *arg)
+{
+    lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    return self->stream ? lmStream_Traverse(self->stream, visit, arg) : 0;
+}
+
+int font_clear(PyObject *self_)
+{
+    lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    if (!self->user)
+        release_handle(self);
     return 0;
 }
 
 void font_dealloc(PyObject *self_)
 {
     lmFontObject *self = reinterpret_cast<lmFontObject *>(self_);
+    PyObject_GC_UnTrack(self_);
     if (self->weakreflist)
         PyObject_ClearWeakRefs(self_);
     release_handle(self);
+    if (self->use)
+        SDL_DestroyMutex(self->use);
     Py_TYPE(self_)->tp_free(self_);
 }
 
@@ -316,11 +417,16 @@ PyObject *get_style_bit(PyObject *self, int bit)
 // Sets or clears `bit` from the truth value of `value`; 0 or -1.
 int set_style_bit(PyObject *self, PyObject *value, int bit)
 {
-    TTF_Font *font = live_font(self);
-    if (!font)
+    if (!live_font(self))
         return -1;
+    // The truth test may run Python (__bool__) that re-initialises or
+    // quits the font: take the handle only afterwards.
     int on = PyObject_IsTrue(value);
     if (on < 0)
+        return -1;
+    FONT_USE_OR_RAISE(-1);
+    TTF_Font *font = live_font(self);
+    if (!font)
         return -1;
     int style = TTF_GetFontStyle(font);
     int wanted = on ? (style | bit) : (style & ~bit);
@@ -347,6 +453,7 @@ PyObject *font_set_style(PyObject *self, PyObject *v)
 
 PyObject *font_metrics(PyObject *self, PyObject *text)
 {
+    FONT_USE_OR_RAISE(nullptr);
     LIVE_OR_RAISE(font);
     lm::Ref str;
     if (PyUnicode_Check(text)) {
@@ -423,8 +530,11 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
                                      const_cast<char **>(kwlist), &text,
                                      &antialias, &fg_obj, &bg_obj))
         return nullptr;
-    LIVE_OR_RAISE(font);
+    if (!live_font(self))
+        return nullptr;
 
+    // Colour parsing may run Python (a sequence's __getitem__, __index__)
+    // that re-initialises or quits the font: the handle is taken after.
     Uint8 rgba[4];
     if (!lmColor_ParseArg(fg_obj, rgba))
         return nullptr;
@@ -440,6 +550,8 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
     const char *utf8 = text_of(text);
     if (!utf8)
         return nullptr;
+    FONT_USE_OR_RAISE(nullptr);
+    LIVE_OR_RAISE(font);
 
     SDL_Surface *surf;
     if (!*utf8) {
@@ -472,6 +584,7 @@ PyObject *font_render(PyObject *self, PyObject *args, PyObject *kwds)
 
 PyObject *font_size(PyObject *self, PyObject *text)
 {
+    FONT_USE_OR_RAISE(nullptr);
     LIVE_OR_RAISE(font);
     int w = 0, h = 0, rc;
     if (PyUnicode_Check(text)) {
@@ -498,6 +611,7 @@ PyObject *font_size(PyObject *self, PyObject *text)
 
 PyObject *font_set_script(PyObject *self, PyObject *code)
 {
+    FONT_USE_OR_RAISE(nullptr);
     LIVE_OR_RAISE(font);
     if (!PyUnicode_Check(code)) {
         PyErr_SetString(PyExc_TypeError, "script code must be a string");
@@ -616,7 +730,9 @@ void font_type_setup()
     t.tp_name = "lumora.font.Font";
     t.tp_basicsize = sizeof(lmFontObject);
     t.tp_dealloc = font_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_traverse = font_traverse;
+    t.tp_clear = font_clear;
     t.tp_doc =
         "Font(file_path=None, size=12) -> Font\n"
         "Font(file_path, size) -> Font\n"
@@ -627,7 +743,7 @@ void font_type_setup()
     t.tp_methods = font_methods;
     t.tp_getset = font_getset;
     t.tp_init = font_init;
-    t.tp_new = PyType_GenericNew;
+    t.tp_new = font_new;
 }
 
 // Capsule slot 1: a Font owning an already opened handle.
@@ -638,7 +754,7 @@ PyObject *lmFont_New(TTF_Font *handle)
         return nullptr;
     }
     lmFontObject *f = reinterpret_cast<lmFontObject *>(
-        lmFont_Type.tp_alloc(&lmFont_Type, 0));
+        font_new(&lmFont_Type, nullptr, nullptr));
     if (!f)
         return nullptr;
     f->font = handle;
@@ -667,6 +783,12 @@ PyObject *fontmod_init(PyObject *, PyObject *)
 
 PyObject *fontmod_quit(PyObject *, PyObject *)
 {
+    if (g_initialised && g_fonts_in_use) {
+        // Its handle would be freed under the call using it.
+        PyErr_SetString(PyExc_RuntimeError,
+                        "cannot quit the font module while a font is in use");
+        return nullptr;
+    }
     if (g_initialised) {
         FtLock lock;
         if (g_initialised) {

@@ -231,8 +231,13 @@ enum {
     LM_BASE_DOUBLE_FROM_OBJ = 24,      // int (PyObject*, double*)
     LM_BASE_DOUBLE_FROM_OBJ_INDEX = 25,  // int (PyObject*, int, double*)
     LM_BASE_TWO_DOUBLES_FROM_OBJ = 26,   // int (PyObject*, double*, double*)
-    LM_BASE_NUMSLOTS = 27
+    LM_BASE_DISPLAY_GATE = 27,         // int (int op); see "Display gate"
+    LM_BASE_NUMSLOTS = 28
 };
+
+// Operations of the display gate slot (see "Display gate" below).
+enum { LM_GATE_READ = 0, LM_GATE_UNREAD = 1, LM_GATE_WRITE = 2,
+       LM_GATE_UNWRITE = 3, LM_GATE_GENERATION = 4 };
 
 #define LM_SLOT(mod, idx, type) ((type)(_LMSLOTS_##mod[idx]))
 
@@ -290,6 +295,9 @@ static inline int lm_DoubleFromObjIndex(PyObject *o, int i, double *v)
 { return LM_SLOT(base, LM_BASE_DOUBLE_FROM_OBJ_INDEX, int (*)(PyObject *, int, double *))(o, i, v); }
 static inline int lm_TwoDoublesFromObj(PyObject *o, double *a, double *b)
 { return LM_SLOT(base, LM_BASE_TWO_DOUBLES_FROM_OBJ, int (*)(PyObject *, double *, double *))(o, a, b); }
+
+static inline int lm_DisplayGate(int op)
+{ return LM_SLOT(base, LM_BASE_DISPLAY_GATE, int (*)(int))(op); }
 
 // Raise the SDL error type with SDL's current error text; returns nullptr.
 static inline PyObject *lm_RaiseSDLError(void)
@@ -457,7 +465,8 @@ enum {
     LM_STREAM_ENCODE_STRING = 3,     // PyObject* (PyObject*, const char*, const char*, PyObject*)
     LM_STREAM_FROM_FILE_OBJECT = 4,  // SDL_RWops* (PyObject*)
     LM_STREAM_RELEASE = 5,           // int (SDL_RWops*)
-    LM_STREAM_NUMSLOTS = 6
+    LM_STREAM_TRAVERSE = 6,          // int (SDL_RWops*, visitproc, void*)
+    LM_STREAM_NUMSLOTS = 7
 };
 
 #ifndef LUMORA_MODULE_STREAMWRAP
@@ -473,6 +482,10 @@ static inline SDL_RWops *lmStream_FromFileObject(PyObject *o)
 { return LM_SLOT(streamwrap, LM_STREAM_FROM_FILE_OBJECT, SDL_RWops *(*)(PyObject *))(o); }
 static inline int lmStream_Release(SDL_RWops *rw)
 { return LM_SLOT(streamwrap, LM_STREAM_RELEASE, int (*)(SDL_RWops *))(rw); }
+// Visits the Python objects a stream over a file object holds (for the
+// tp_traverse of an object keeping such a stream); 0 for other streams.
+static inline int lmStream_Traverse(SDL_RWops *rw, visitproc visit, void *arg)
+{ return LM_SLOT(streamwrap, LM_STREAM_TRAVERSE, int (*)(SDL_RWops *, visitproc, void *))(rw, visit, arg); }
 #endif
 
 // ---------------------------------------------------------------------------
@@ -567,11 +580,56 @@ class GilRelease {
     GilRelease() : st_(PyEval_SaveThread()) {}
     GilRelease(const GilRelease &) = delete;
     GilRelease &operator=(const GilRelease &) = delete;
-    ~GilRelease() { PyEval_RestoreThread(st_); }
+    // Not noexcept: a daemon thread that wants the lock back while the
+    // interpreter exits is ended by PyEval_RestoreThread with a forced
+    // unwind, which must be let through (a noexcept destructor would turn
+    // it into std::terminate and abort the whole process).
+    ~GilRelease() noexcept(false) { PyEval_RestoreThread(st_); }
 
   private:
     PyThreadState *st_;
 };
+
+#ifndef LUMORA_MODULE_BASE
+// ---------------------------------------------------------------------------
+// Display gate: sections that use the window, its surface or renderer with
+// the interpreter lock released (readers) and display teardown (the
+// writer) exclude each other.
+// ---------------------------------------------------------------------------
+// Entered with the interpreter lock released, left before taking it back
+// (declare it after the GilRelease).  ok() is false when the display was
+// set up again or torn down since `generation` (lm_DisplayGate(
+// LM_GATE_GENERATION), read with the lock held together with the window
+// pointers); then nothing read before may be used.
+class DisplayUse {
+  public:
+    explicit DisplayUse(int generation)
+        : ok_(lm_DisplayGate(LM_GATE_READ) == generation) {}
+    // For a section that holds no pointers read before it (event pumping).
+    DisplayUse() : ok_(lm_DisplayGate(LM_GATE_READ) != 0) {}
+    DisplayUse(const DisplayUse &) = delete;
+    DisplayUse &operator=(const DisplayUse &) = delete;
+    ~DisplayUse() { lm_DisplayGate(LM_GATE_UNREAD); }
+    bool ok() const { return ok_; }
+
+  private:
+    bool ok_;
+};
+
+// Held, with the interpreter lock, around code that frees the window, its
+// surface or renderer; waits for the readers with the lock released.
+class DisplayTeardown {
+  public:
+    DisplayTeardown()
+    {
+        GilRelease nogil;
+        lm_DisplayGate(LM_GATE_WRITE);
+    }
+    DisplayTeardown(const DisplayTeardown &) = delete;
+    DisplayTeardown &operator=(const DisplayTeardown &) = delete;
+    ~DisplayTeardown() { lm_DisplayGate(LM_GATE_UNWRITE); }
+};
+#endif
 
 // Keeps the pending exception (if any) across cleanup code that may set or
 // clear one, as deallocators and undo paths must.  An error raised by the

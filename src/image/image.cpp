@@ -24,6 +24,11 @@ namespace {
 PyObject *ext_load = nullptr;
 PyObject *ext_save = nullptr;
 PyObject *ext_version = nullptr;
+// The extended loader's own limit setter, when it has one.
+PyObject *ext_set_max_pixels = nullptr;
+
+// Images whose header claims more pixels are refused before decoding.
+uint64_t max_pixels = lmimg::kDefaultMaxPixels;
 
 enum class Writer { BMP, TGA };
 
@@ -297,8 +302,21 @@ LM_EXPORT PyObject *image_frombuffer(PyObject *, PyObject *args)
     int depth;
     Uint32 rm, gm, bm, am;
     lmimg::surface_masks(layout, true, &depth, &rm, &gm, &bm, &am);
-    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(
-        view->buf, w, h, depth, w * lmimg::layout_bytes(layout), rm, gm, bm, am);
+    int row = w * lmimg::layout_bytes(layout);
+    if (view->readonly) {
+        // Memory nobody may write (bytes, read-only views and arrays):
+        // drawing must not reach it, so the surface gets its own copy.
+        SDL_Surface *s = new_surface_unfilled(w, h, depth, rm, gm, bm, am);
+        if (!s)
+            return lm_RaiseSDLError();
+        for (int y = 0; y < h; y++)
+            memcpy(static_cast<uint8_t *>(s->pixels) + (size_t)y * s->pitch,
+                   static_cast<const uint8_t *>(view->buf) + (size_t)y * row,
+                   (size_t)row);
+        return own_surface(s);
+    }
+    SDL_Surface *s = SDL_CreateRGBSurfaceFrom(view->buf, w, h, depth, row, rm, gm,
+                                              bm, am);
     if (!s)
         return lm_RaiseSDLError();
     PyObject *o = own_surface(s);
@@ -320,11 +338,30 @@ PyObject *load_basic(PyObject *, PyObject *file)
     SDL_RWops *rw = lmimg::load_source(file, hold, nullptr);
     if (!rw)
         return nullptr;
-    SDL_Surface *s = lmimg::decode_nogil(
-        rw, [](SDL_RWops *src) { return SDL_LoadBMP_RW(src, 1); });
+    SDL_Surface *s = lmimg::decode_source(
+        rw, nullptr, max_pixels, [](SDL_RWops *src) { return SDL_LoadBMP_RW(src, 0); });
     if (!s)
-        return lm_RaiseSDLError();
+        return nullptr;
     return own_surface(s);
+}
+
+PyObject *set_max_pixels(PyObject *, PyObject *arg)
+{
+    uint64_t n;
+    if (!lmimg::parse_max_pixels(arg, &n))
+        return nullptr;
+    if (ext_set_max_pixels) {
+        lm::Ref r(PyObject_CallOneArg(ext_set_max_pixels, arg));
+        if (!r)
+            return nullptr;
+    }
+    max_pixels = n;
+    Py_RETURN_NONE;
+}
+
+PyObject *get_max_pixels(PyObject *, PyObject *)
+{
+    return PyLong_FromUnsignedLongLong(max_pixels);
 }
 
 PyObject *load(PyObject *self, PyObject *args)
@@ -377,6 +414,8 @@ PyObject *save(PyObject *, PyObject *args)
     if (!strcasecmp(ext, "png") || !strcasecmp(ext, "jpg") ||
         !strcasecmp(ext, "jpeg"))
         return call_save_extended(args);
+    if (!a.take_surface())
+        return nullptr;
     return save_basic(a.surf, a.file, a.path,
                       !strcasecmp(ext, "bmp") ? Writer::BMP : Writer::TGA);
 }
@@ -413,6 +452,12 @@ PyMethodDef image_methods[] = {
      "save(Surface, filename) -> None\n"
      "save(Surface, fileobj, namehint=) -> None\n"
      "save an image to file (or file-like object)"},
+    {"set_max_pixels", set_max_pixels, METH_O,
+     "set_max_pixels(n) -> None\n"
+     "set the largest image, in pixels, that load() decodes"},
+    {"get_max_pixels", get_max_pixels, METH_NOARGS,
+     "get_max_pixels() -> int\n"
+     "get the largest image, in pixels, that load() decodes"},
     {"get_extended", get_extended, METH_NOARGS,
      "get_extended() -> bool\n"
      "test if extended image formats can be loaded"},
@@ -438,8 +483,20 @@ PyMethodDef image_methods[] = {
      "create a new Surface that shares data inside a bytes buffer"},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef image_module = {PyModuleDef_HEAD_INIT, "image",
-                            "lumora module for image transfer", -1,
+const char image_doc[] =
+    "lumora module for image transfer\n"
+    "\n"
+    "Untrusted images: before decoding, load() reads the header of every\n"
+    "format it supports and refuses, with lumora.error, an image claiming\n"
+    "more than get_max_pixels() pixels (default 2**28, 268435456: a 16384 x\n"
+    "16384 image).  Raise it for larger trusted files with\n"
+    "set_max_pixels(n); n is at most 536870911, so that a decoded surface\n"
+    "never exceeds 2 GiB.  An SVG file must give its size (width and height,\n"
+    "or a viewBox) to be loaded, and GIF and XPM files whose data the\n"
+    "decoders would misread (corrupt compressed codes, undefined colours)\n"
+    "are refused as well.";
+
+PyModuleDef image_module = {PyModuleDef_HEAD_INIT, "image", image_doc, -1,
                             image_methods, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
@@ -461,15 +518,19 @@ PyMODINIT_FUNC PyInit_image(void)
     PyObject *l = PyObject_GetAttrString(rich, "load_extended");
     PyObject *s = l ? PyObject_GetAttrString(rich, "save_extended") : nullptr;
     PyObject *v = s ? PyObject_GetAttrString(rich, "_get_sdl_image_version") : nullptr;
-    Py_DECREF(rich);
     if (!v) {
         Py_XDECREF(l);
         Py_XDECREF(s);
+        Py_DECREF(rich);
         Py_DECREF(module);
         return nullptr;
     }
     Py_XSETREF(ext_load, l);
     Py_XSETREF(ext_save, s);
     Py_XSETREF(ext_version, v);
+    Py_XSETREF(ext_set_max_pixels, PyObject_GetAttrString(rich, "_set_max_pixels"));
+    if (!ext_set_max_pixels)
+        PyErr_Clear();
+    Py_DECREF(rich);
     return module;
 }

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "frame.h"
-#include "bmpcheck.h"
 #include "memsrc.h"
 #include "rwguard.h"
+#include "sizecheck.h"
 
 #include <cstdio>
 #include <cstring>
@@ -45,19 +45,63 @@ inline bool refuse_nul(PyObject *file, PyObject *encoded)
     return true;
 }
 
-// The arguments of a save, (Surface, file[, namehint]): the surface,
-// prepared (lmSurface_Prep) for as long as this lives, and `path`, the
-// UTF-8 bytes of a path `file`, or null when `file` is a file object.
+// A private copy of `src` (pixels, palette, colour key, modulation and
+// blend mode) for a save to write from: the writer may run Python (a file
+// object's write(), or other threads while the interpreter lock is
+// released), which may re-initialise or free the surface it was given.
+// Null with SDL's error set.
+inline SDL_Surface *copy_for_save(SDL_Surface *src)
+{
+    const SDL_PixelFormat *f = src->format;
+    SDL_Surface *dst =
+        SDL_CreateRGBSurfaceWithFormat(0, src->w, src->h, f->BitsPerPixel, f->format);
+    if (!dst)
+        return nullptr;
+    if (f->palette && dst->format->palette &&
+        SDL_SetPaletteColors(dst->format->palette, f->palette->colors, 0,
+                             SDL_min(f->palette->ncolors,
+                                     dst->format->palette->ncolors)) < 0) {
+        SDL_FreeSurface(dst);
+        return nullptr;
+    }
+    size_t row = ((size_t)src->w * f->BitsPerPixel + 7) / 8;
+    if (row && src->h && src->pixels) {
+        if (SDL_LockSurface(src) < 0) {
+            SDL_FreeSurface(dst);
+            return nullptr;
+        }
+        for (int y = 0; y < src->h; y++)
+            memcpy(static_cast<Uint8 *>(dst->pixels) + (size_t)y * dst->pitch,
+                   static_cast<const Uint8 *>(src->pixels) + (size_t)y * src->pitch,
+                   row);
+        SDL_UnlockSurface(src);
+    }
+    Uint32 key;
+    Uint8 r, g, b, a;
+    SDL_BlendMode mode;
+    if (SDL_GetColorKey(src, &key) == 0)
+        SDL_SetColorKey(dst, SDL_TRUE, key);
+    SDL_GetSurfaceColorMod(src, &r, &g, &b);
+    SDL_GetSurfaceAlphaMod(src, &a);
+    SDL_SetSurfaceColorMod(dst, r, g, b);
+    SDL_SetSurfaceAlphaMod(dst, a);
+    if (SDL_GetSurfaceBlendMode(src, &mode) == 0)
+        SDL_SetSurfaceBlendMode(dst, mode);
+    return dst;
+}
+
+// The arguments of a save, (Surface, file[, namehint]), parsed in two
+// steps: parse() converts every argument (which may run Python: a
+// path-like object's __fspath__), then take_surface() copies the surface's
+// pixels, so that nothing Python does later can reach the surface the
+// writer reads.  `path` is the UTF-8 bytes of a path `file`, or null when
+// `file` is a file object.
 class SaveArgs {
   public:
     SaveArgs() = default;
     SaveArgs(const SaveArgs &) = delete;
     SaveArgs &operator=(const SaveArgs &) = delete;
-    ~SaveArgs()
-    {
-        if (prepped_)
-            lmSurface_Unprep(surfobj);
-    }
+    ~SaveArgs() { SDL_FreeSurface(surf); }
 
     // False with an exception set.
     bool parse(PyObject *args)
@@ -65,13 +109,6 @@ class SaveArgs {
         if (!PyArg_ParseTuple(args, "O!O|s", &lmSurface_Type, &surfobj, &file,
                               &hint))
             return false;
-        surf = lmSurface_AsSurface(surfobj);
-        if (!surf) {
-            PyErr_SetString(lmExc_SDLError, "display Surface quit");
-            return false;
-        }
-        lmSurface_Prep(surfobj);
-        prepped_ = true;
         enc_.reset(lm_EncodeString(file, "UTF-8", nullptr, lmExc_SDLError));
         if (!enc_)
             return false;
@@ -83,6 +120,29 @@ class SaveArgs {
         return true;
     }
 
+    // Sets `surf` to a copy of the surface, prepared (a subsurface's
+    // parent locked and its pixel pointer renewed) while copying.  False
+    // with an exception set, also when the parent is gone or was replaced.
+    bool take_surface()
+    {
+        if (!lmSurface_AsSurface(surfobj)) {
+            PyErr_SetString(lmExc_SDLError, "display Surface quit");
+            return false;
+        }
+        lmSurface_Prep(surfobj);
+        if (PyErr_Occurred())
+            return false;
+        SDL_Surface *live = lmSurface_AsSurface(surfobj);
+        surf = live ? copy_for_save(live) : nullptr;
+        if (!live)
+            PyErr_SetString(lmExc_SDLError, "display Surface quit");
+        else if (!surf)
+            lm_RaiseSDLError();
+        if (!lmSurface_Unprep(surfobj) || !surf)
+            return false;
+        return true;
+    }
+
     PyObject *surfobj = nullptr;
     PyObject *file = nullptr;
     const char *hint = nullptr;
@@ -91,7 +151,6 @@ class SaveArgs {
 
   private:
     lm::Ref enc_;
-    bool prepped_ = false;
 };
 
 // Closes `rw` without letting the close overwrite SDL's current error.
@@ -120,16 +179,53 @@ inline SDL_RWops *load_source(PyObject *file, lm::Ref &hold, char **ext)
     return rw;
 }
 
-// Decodes `rw` (always closed) with the interpreter lock released, after
-// the BMP size check.  Null with SDL's error set on failure.
+// Decodes `rw` with the interpreter lock released, after checking the
+// header against `max_pixels` (`type` is the loader's type hint), then
+// releases the stream with the stream module's rule: a caller's file object
+// is closed only when nothing else refers to it.  Null with an exception
+// set on failure.
 template <typename Decode>
-SDL_Surface *decode_nogil(SDL_RWops *rw, Decode decode)
+SDL_Surface *decode_source(SDL_RWops *rw, const char *type, uint64_t max_pixels,
+                           Decode decode)
 {
-    lm::GilRelease nogil;
-    if (bmp_size_ok(rw))
-        return decode(rw);
-    close_keeping_error(rw);
-    return nullptr;
+    SDL_Surface *s = nullptr;
+    {
+        lm::GilRelease nogil;
+        if (image_size_ok(rw, type, max_pixels))
+            s = decode(rw);
+    }
+    if (!s) {
+        char keep[512];
+        snprintf(keep, sizeof keep, "%s", SDL_GetError());
+        lmStream_Release(rw);
+        PyErr_Clear();
+        PyErr_SetString(lmExc_SDLError, keep);
+        return nullptr;
+    }
+    if (lmStream_Release(rw) < 0) {
+        SDL_FreeSurface(s);
+        return nullptr;
+    }
+    return s;
+}
+
+// The argument of a set_max_pixels call.  False with ValueError or
+// TypeError set when it is not a whole number in range.
+inline bool parse_max_pixels(PyObject *arg, uint64_t *out)
+{
+    long long n = PyLong_AsLongLong(arg);
+    if (n == -1 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError))
+            return false;
+        PyErr_Clear();
+    }
+    if (n < 1 || (uint64_t)n > kMaxPixelsCeiling) {
+        PyErr_Format(PyExc_ValueError, "max_pixels must be between 1 and %llu",
+                     (unsigned long long)kMaxPixelsCeiling);
+        return false;
+    }
+    *out = (uint64_t)n;
+    return true;
 }
 
 // Writes `surf` into `dst` (left open) with `write(surf, stream)` through a

@@ -133,8 +133,9 @@ void fill_rgba(const SurfaceView &v, const uint8_t *row, int n, int bytes,
         rgba[i][0] = channel(px, v.rmask, v.rshift, v.rloss);
         rgba[i][1] = channel(px, v.gmask, v.gshift, v.gloss);
         rgba[i][2] = channel(px, v.bmask, v.bshift, v.bloss);
-        if (key_alpha)
-            rgba[i][3] = px == v.key ? 0 : 255;
+        // A key pixel is transparent; every other keeps its own alpha.
+        if (key_alpha && px == v.key)
+            rgba[i][3] = 0;
         else if (v.amask)
             rgba[i][3] = channel(px, v.amask, v.ashift, v.aloss);
         else

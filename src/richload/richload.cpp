@@ -20,6 +20,9 @@ const int kJpegQuality = 85;
 
 using lmimg::extension_of;
 
+// Set by lumora.image.set_max_pixels.
+uint64_t max_pixels = lmimg::kDefaultMaxPixels;
+
 struct CFree {
     char *p;
     ~CFree() { free(p); }
@@ -41,6 +44,7 @@ Kind kind_of(const char *ext)
 // the byte-conversion kernels instead (same pixels, a fraction of the time).
 int save_jpeg(SDL_Surface *surf, SDL_RWops *dst)
 {
+
     if (surf->format->format == SDL_PIXELFORMAT_RGB24 || SDL_MUSTLOCK(surf))
         return IMG_SaveJPG_RW(surf, dst, 0, kJpegQuality);
     lmimg::SurfaceView v = lmimg::view_of(surf);
@@ -66,6 +70,10 @@ int save_jpeg(SDL_Surface *surf, SDL_RWops *dst)
 auto writer_for(Kind kind)
 {
     return [kind](SDL_Surface *s, SDL_RWops *dst) {
+        // Neither format can hold an image without pixels.
+        if (s->w < 1 || s->h < 1)
+            return SDL_SetError("cannot save an empty surface (%d x %d) as %s",
+                                s->w, s->h, kind == Kind::JPEG ? "JPEG" : "PNG");
         return kind == Kind::JPEG ? save_jpeg(s, dst) : lmpng_write(s, dst, 0);
     };
 }
@@ -83,17 +91,18 @@ PyObject *load_extended(PyObject *, PyObject *args)
         return nullptr;
     CFree ext_free{ext};
     const char *type = namehint ? extension_of(namehint) : ext;
-    SDL_Surface *s = lmimg::decode_nogil(
-        rw, [type](SDL_RWops *src) { return IMG_LoadTyped_RW(src, 1, type); });
+    SDL_Surface *s = lmimg::decode_source(rw, type, max_pixels, [type](SDL_RWops *src) {
+        return IMG_LoadTyped_RW(src, 0, type);
+    });
     if (!s)
-        return lm_RaiseSDLError();
+        return nullptr;
     return lmimg::own_surface(s);
 }
 
 PyObject *save_extended(PyObject *, PyObject *args)
 {
     lmimg::SaveArgs a;
-    if (!a.parse(args))
+    if (!a.parse(args) || !a.take_surface())
         return nullptr;
     SDL_Surface *surf = a.surf;
     PyObject *file = a.file;
@@ -134,6 +143,15 @@ PyObject *save_extended(PyObject *, PyObject *args)
     Py_RETURN_NONE;
 }
 
+PyObject *set_max_pixels(PyObject *, PyObject *arg)
+{
+    uint64_t n;
+    if (!lmimg::parse_max_pixels(arg, &n))
+        return nullptr;
+    max_pixels = n;
+    Py_RETURN_NONE;
+}
+
 PyObject *get_sdl_image_version(PyObject *, PyObject *args, PyObject *kwds)
 {
     static const char *kwlist[] = {"linked", nullptr};
@@ -154,6 +172,9 @@ PyMethodDef richload_methods[] = {
      "lumora module for image transfer"},
     {"save_extended", save_extended, METH_VARARGS,
      "lumora module for image transfer"},
+    {"_set_max_pixels", set_max_pixels, METH_O,
+     "_set_max_pixels(n) -> None\n"
+     "Note: Should not be used directly; see lumora.image.set_max_pixels."},
     {"_get_sdl_image_version", (PyCFunction)(void (*)(void))get_sdl_image_version,
      METH_VARARGS | METH_KEYWORDS,
      "_get_sdl_image_version() -> (major, minor, patch)\n"

@@ -789,6 +789,20 @@ int lmStream_Release(SDL_RWops *rw)
     return 0;
 }
 
+int lmStream_Traverse(SDL_RWops *rw, visitproc visit, void *arg)
+{
+    if (!rw || !lmStream_IsPyBacked(rw))
+        return 0;
+    lmPyStream *r = rec_of(rw);
+    Py_VISIT(r->read);
+    Py_VISIT(r->write);
+    Py_VISIT(r->seek);
+    Py_VISIT(r->tell);
+    Py_VISIT(r->close);
+    Py_VISIT(r->file);
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Python functions.
 // ---------------------------------------------------------------------------
@@ -891,6 +905,7 @@ PyMODINIT_FUNC PyInit_streamwrap(void)
     c_api[LM_STREAM_ENCODE_STRING] = (void *)lm_EncodeString;
     c_api[LM_STREAM_FROM_FILE_OBJECT] = (void *)lmStream_FromFileObject;
     c_api[LM_STREAM_RELEASE] = (void *)lmStream_Release;
+    c_api[LM_STREAM_TRAVERSE] = (void *)lmStream_Traverse;
     if (lm_export_slots(module, "streamwrap", c_api) < 0) {
         Py_DECREF(module);
         return nullptr;

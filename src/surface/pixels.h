@@ -101,7 +101,9 @@ void write_pixel(Uint8 *p, int bpp, Uint32 v);
 static inline void decode(const Fmt &f, Uint32 v, Uint8 out[4])
 {
     if (f.pal) {
-        if ((int)v < f.npal) {
+        // Unsigned: a value of 2**31 or more must not become a negative
+        // index that passes the bound.
+        if (f.npal > 0 && v < (Uint32)f.npal) {
             out[R] = f.pal[v].r;
             out[G] = f.pal[v].g;
             out[B] = f.pal[v].b;

@@ -281,30 +281,43 @@ Uint32 with_alpha(Uint32 fmt)
     }
 }
 
-// Parses a colour argument into a mapped value of `s`: an int is already a
-// mapped value; anything else is a colour.  Optionally also its RGBA.
-bool mapped_from_obj(SDL_Surface *s, PyObject *o, Uint32 *out, Uint8 *rgba_out)
-{
-    Fmt f = lmpx::fmt_of(s->format);
-    if (PyLong_Check(o)) {
-        Uint32 v = (Uint32)PyLong_AsUnsignedLongMask(o);
-        if (PyErr_Occurred())
-            return false;
+// A colour argument: an int is already a mapped value; anything else is a
+// colour.  Read before the surface it is mapped for, since reading it may
+// run Python (a sequence's __getitem__, __index__) that re-initialises
+// that surface: every method converts all its arguments first and only
+// then takes the SDL pointer.
+struct ColorArg {
+    bool mapped = false;
+    Uint32 value = 0;
+    Uint8 rgba[4] = {0, 0, 0, 0};
+
+    bool read(PyObject *o)
+    {
+        if (PyLong_Check(o)) {
+            mapped = true;
+            value = (Uint32)PyLong_AsUnsignedLongMask(o);
+            return !PyErr_Occurred();
+        }
+        return lmColor_ParseArg(o, rgba) != 0;
+    }
+
+    // The pixel value for `s`; `rgba_out`, when given, gets its colour.
+    Uint32 map(SDL_Surface *s, Uint8 *rgba_out = nullptr) const
+    {
+        Fmt f = lmpx::fmt_of(s->format);
+        if (!mapped) {
+            if (rgba_out)
+                memcpy(rgba_out, rgba, 4);
+            return lmpx::encode(f, rgba);
+        }
+        Uint32 v = value;
         if (f.bpp < 4)
             v &= (1u << (8 * f.bpp)) - 1;
-        *out = v;
         if (rgba_out)
             lmpx::decode(f, v, rgba_out);
-        return true;
+        return v;
     }
-    Uint8 rgba[4];
-    if (!lmColor_ParseArg(o, rgba))
-        return false;
-    *out = lmpx::encode(f, rgba);
-    if (rgba_out)
-        memcpy(rgba_out, rgba, 4);
-    return true;
-}
+};
 
 bool parse_pos(PyObject *o, int *x, int *y)
 {
@@ -377,9 +390,31 @@ static PyObject *surface_new(PyTypeObject *type, PyObject *, PyObject *)
     return self;
 }
 
+// A frombuffer surface holds the export of its buffer, a subsurface its
+// parent: both can be part of cycles the collector must see.
+static int surface_traverse(PyObject *self, visitproc visit, void *arg)
+{
+    lmSurfaceObject *so = S(self);
+    Py_VISIT(so->dependency);
+    Py_VISIT(so->locklist);
+    if (so->subsurface)
+        Py_VISIT(so->subsurface->owner);
+    return 0;
+}
+
+static int surface_clear(PyObject *self)
+{
+    lmSurfaceObject *so = S(self);
+    // The pixels may live in the dependency: let go of them first.
+    replace_sdl_surface(so, nullptr, 0);
+    Py_CLEAR(so->dependency);
+    return 0;
+}
+
 static void surface_dealloc(PyObject *self)
 {
     lmSurfaceObject *so = S(self);
+    PyObject_GC_UnTrack(self);
     {
         lm::ErrorStash keep;
         if (so->weakreflist)
@@ -709,14 +744,18 @@ static PyObject *color_of_mapped(SDL_Surface *s, Uint32 v)
 // The pixel value at `pos`; the surface read, or null with an exception.
 static SDL_Surface *read_at(PyObject *self, PyObject *pos, Uint32 *v)
 {
-    SDL_Surface *s = S(self)->surf;
-    if (!s) {
+    if (!S(self)->surf) {
         raise_quit();
         return nullptr;
     }
     int x, y;
     if (!parse_pos(pos, &x, &y))
         return nullptr;
+    SDL_Surface *s = S(self)->surf;
+    if (!s) {
+        raise_quit();
+        return nullptr;
+    }
     if (!inside(s, x, y)) {
         PyErr_SetString(PyExc_IndexError, "pixel index out of range");
         return nullptr;
@@ -752,16 +791,16 @@ static PyObject *s_get_at_mapped(PyObject *self, PyObject *pos)
 
 static PyObject *s_set_at(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     PyObject *pos, *color;
     if (!PyArg_ParseTuple(args, "OO:set_at", &pos, &color))
         return nullptr;
     int x, y;
-    if (!parse_pos(pos, &x, &y))
+    ColorArg col;
+    if (!parse_pos(pos, &x, &y) || !col.read(color))
         return nullptr;
-    Uint32 v;
-    if (!mapped_from_obj(s, color, &v, nullptr))
-        return nullptr;
+    SURF_OR_QUIT(s);
+    Uint32 v = col.map(s);
     const SDL_Rect &c = s->clip_rect;
     if (!inside(s, x, y) || x < c.x || y < c.y || x >= c.x + c.w || y >= c.y + c.h)
         Py_RETURN_NONE;
@@ -814,7 +853,7 @@ static bool rect_arg(PyObject *o, long long r[4], const char *msg)
 
 static PyObject *s_fill(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     static const char *kwlist[] = {"color", "rect", "special_flags", nullptr};
     PyObject *color, *rectobj = Py_None;
     int flags = 0;
@@ -827,13 +866,19 @@ static PyObject *s_fill(PyObject *self, PyObject *args, PyObject *kwds)
         PyErr_SetString(PyExc_ValueError, "invalid special_flags for fill");
         return nullptr;
     }
-    Uint32 pixel;
-    Uint8 rgba[4];
-    if (!mapped_from_obj(s, color, &pixel, rgba))
+    ColorArg col;
+    if (!col.read(color))
         return nullptr;
-    long long r[4] = {0, 0, s->w, s->h};
+    long long r[4] = {0, 0, 0, 0};
     if (rectobj != Py_None && !rect_arg(rectobj, r, "invalid rectstyle object"))
         return nullptr;
+    SURF_OR_QUIT(s);
+    Uint8 rgba[4];
+    Uint32 pixel = col.map(s, rgba);
+    if (rectobj == Py_None) {
+        r[2] = s->w;
+        r[3] = s->h;
+    }
     SDL_Rect out;
     if (!clip_to(r[0], r[1], r[2], r[3], s->clip_rect, &out))
         return lmRect_FromInts(clamp_int(r[0]), clamp_int(r[1]), 0, 0);
@@ -1123,11 +1168,12 @@ static PyObject *s_convert_alpha(PyObject *self, PyObject *args)
 
 static PyObject *s_subsurface(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     PyObject *arg = PyTuple_GET_SIZE(args) == 1 ? PyTuple_GET_ITEM(args, 0) : args;
     SDL_Rect r;
     if (!rect_or_raise(arg, &r, PyExc_ValueError, "invalid rectstyle argument"))
         return nullptr;
+    SURF_OR_QUIT(s);
     if (r.x < 0 || r.y < 0 || r.w < 0 || r.h < 0 ||
         (long long)r.x + r.w > s->w || (long long)r.y + r.h > s->h) {
         PyErr_SetString(PyExc_ValueError, "subsurface rectangle outside surface area");
@@ -1276,18 +1322,18 @@ static bool value_and_flags(PyObject *args, const char *format,
 
 static PyObject *s_set_colorkey(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     PyObject *color;
-    if (!value_and_flags(args, "|OI:set_colorkey", &color))
+    ColorArg col;
+    if (!value_and_flags(args, "|OI:set_colorkey", &color) ||
+        (color != Py_None && !col.read(color)))
         return nullptr;
+    SURF_OR_QUIT(s);
     if (color == Py_None) {
         SDL_SetColorKey(s, SDL_FALSE, 0);
         Py_RETURN_NONE;
     }
-    Uint32 key;
-    if (!mapped_from_obj(s, color, &key, nullptr))
-        return nullptr;
-    if (SDL_SetColorKey(s, SDL_TRUE, key) < 0)
+    if (SDL_SetColorKey(s, SDL_TRUE, col.map(s)) < 0)
         return lm_RaiseSDLError();
     Py_RETURN_NONE;
 }
@@ -1303,20 +1349,21 @@ static PyObject *s_get_colorkey(PyObject *self, PyObject *)
 
 static PyObject *s_set_alpha(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     PyObject *value;
+    double v = 0;
     if (!value_and_flags(args, "|OI:set_alpha", &value))
         return nullptr;
+    if (value != Py_None && (!lm_DoubleFromObj(value, &v) || std::isnan(v))) {
+        PyErr_SetString(PyExc_TypeError, "invalid alpha argument");
+        return nullptr;
+    }
+    SURF_OR_QUIT(s);
     if (value == Py_None) {
         SDL_SetSurfaceAlphaMod(s, 255);
         SDL_SetSurfaceBlendMode(s, s->format->Amask ? SDL_BLENDMODE_BLEND
                                                     : SDL_BLENDMODE_NONE);
         Py_RETURN_NONE;
-    }
-    double v;
-    if (!lm_DoubleFromObj(value, &v) || std::isnan(v)) {
-        PyErr_SetString(PyExc_TypeError, "invalid alpha argument");
-        return nullptr;
     }
     int a = (int)std::max(0.0, std::min(255.0, v));
     SDL_SetSurfaceAlphaMod(s, (Uint8)a);
@@ -1375,10 +1422,11 @@ static PyObject *s_get_losses(PyObject *self, PyObject *)
 
 static PyObject *s_map_rgb(PyObject *self, PyObject *color)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     Uint8 rgba[4];
     if (!lmColor_ParseArg(color, rgba))
         return nullptr;
+    SURF_OR_QUIT(s);
     return PyLong_FromUnsignedLong(lmpx::encode(lmpx::fmt_of(s->format), rgba));
 }
 
@@ -1397,16 +1445,18 @@ static PyObject *s_unmap_rgb(PyObject *self, PyObject *arg)
 
 static PyObject *s_set_clip(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     Py_ssize_t n = PyTuple_GET_SIZE(args);
     PyObject *arg = n == 1 ? PyTuple_GET_ITEM(args, 0) : args;
     if (n == 0 || arg == Py_None) {
+        SURF_OR_QUIT(s);
         SDL_SetClipRect(s, nullptr);
         Py_RETURN_NONE;
     }
     SDL_Rect r;
     if (!rect_or_raise(arg, &r, PyExc_ValueError, "invalid rectstyle object"))
         return nullptr;
+    SURF_OR_QUIT(s);
     SDL_Rect c;
     if (!clip_to(r.x, r.y, r.w, r.h, SDL_Rect{0, 0, s->w, s->h}, &c))
         c = SDL_Rect{0, 0, 0, 0};
@@ -1464,10 +1514,11 @@ static PyObject *s_get_palette(PyObject *self, PyObject *)
 
 static PyObject *s_get_palette_at(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     int i;
     if (!PyArg_ParseTuple(args, "i:get_palette_at", &i))
         return nullptr;
+    SURF_OR_QUIT(s);
     SDL_Palette *p = palette_entry_or_raise(s, i, "get");
     if (!p)
         return nullptr;
@@ -1475,26 +1526,39 @@ static PyObject *s_get_palette_at(PyObject *self, PyObject *args)
     return lmColor_FromRGBA(c);
 }
 
+// The palette of the surface `self` with room for `n` colours, or null
+// with the error set.
+static SDL_Palette *palette_for(PyObject *self, Py_ssize_t n)
+{
+    SDL_Surface *s = S(self)->surf;
+    if (!s) {
+        raise_quit();
+        return nullptr;
+    }
+    SDL_Palette *p = palette_or_raise(s, "set");
+    if (p && n > p->ncolors) {
+        PyErr_Format(PyExc_ValueError, "too many colors: the palette holds %d", p->ncolors);
+        return nullptr;
+    }
+    return p;
+}
+
 static PyObject *s_set_palette(PyObject *self, PyObject *seq)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     if (!PySequence_Check(seq) || PyUnicode_Check(seq)) {
         PyErr_SetString(PyExc_TypeError, "set_palette needs a sequence of colors");
         return nullptr;
     }
-    SDL_Palette *p = palette_or_raise(s, "set");
-    if (!p)
+    if (!palette_for(self, 0))
         return nullptr;
     Py_ssize_t n = PySequence_Size(seq);
-    if (n < 0)
+    if (n < 0 || !palette_for(self, n))
         return nullptr;
-    if (n > p->ncolors) {
-        PyErr_Format(PyExc_ValueError, "too many colors: the palette holds %d", p->ncolors);
-        return nullptr;
-    }
     SDL_Color colors[256];
-    // Parse everything before changing anything.
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    // Parse everything before changing anything; the items' conversions
+    // may run Python, so the palette is looked up again afterwards.
+    for (Py_ssize_t i = 0; i < n && i < 256; ++i) {
         lm::Ref item(PySequence_GetItem(seq, i));
         if (!item)
             return nullptr;
@@ -1503,6 +1567,9 @@ static PyObject *s_set_palette(PyObject *self, PyObject *seq)
             return nullptr;
         colors[i] = SDL_Color{c[0], c[1], c[2], 255};
     }
+    SDL_Palette *p = palette_for(self, n);
+    if (!p)
+        return nullptr;
     if (n > 0 && SDL_SetPaletteColors(p, colors, 0, (int)n) < 0)
         return lm_RaiseSDLError();
     Py_RETURN_NONE;
@@ -1510,16 +1577,19 @@ static PyObject *s_set_palette(PyObject *self, PyObject *seq)
 
 static PyObject *s_set_palette_at(PyObject *self, PyObject *args)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     int i;
     PyObject *color;
     if (!PyArg_ParseTuple(args, "iO:set_palette_at", &i, &color))
         return nullptr;
-    SDL_Palette *p = palette_entry_or_raise(s, i, "set");
-    if (!p)
+    if (!palette_entry_or_raise(S(self)->surf, i, "set"))
         return nullptr;
     Uint8 c[4];
     if (!lmColor_ParseArg(color, c))
+        return nullptr;
+    SURF_OR_QUIT(s);
+    SDL_Palette *p = palette_entry_or_raise(s, i, "set");
+    if (!p)
         return nullptr;
     SDL_Color col = {c[0], c[1], c[2], 255};
     if (SDL_SetPaletteColors(p, &col, i, 1) < 0)
@@ -1529,12 +1599,13 @@ static PyObject *s_set_palette_at(PyObject *self, PyObject *args)
 
 static PyObject *s_scroll(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     static const char *kwlist[] = {"dx", "dy", nullptr};
     int dx = 0, dy = 0;
     if (!PyArg_ParseTupleAndKeywords(args, kwds, "|ii:scroll", const_cast<char **>(kwlist),
                                      &dx, &dy))
         return nullptr;
+    SURF_OR_QUIT(s);
     const SDL_Rect &c = s->clip_rect;
     if (c.w <= 0 || c.h <= 0 || (dx == 0 && dy == 0))
         Py_RETURN_NONE;
@@ -1548,12 +1619,13 @@ static PyObject *s_scroll(PyObject *self, PyObject *args, PyObject *kwds)
 
 static PyObject *s_get_bounding_rect(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    SURF_OR_QUIT(s);
+    ALIVE_OR_QUIT();
     static const char *kwlist[] = {"min_alpha", nullptr};
     int min_alpha = 1;
     if (!PyArg_ParseTupleAndKeywords(args, kwds, "|i:get_bounding_rect",
                                      const_cast<char **>(kwlist), &min_alpha))
         return nullptr;
+    SURF_OR_QUIT(s);
     int out[4] = {0, 0, 0, 0};
     {
         PixLock lk(self);
@@ -1719,7 +1791,9 @@ PyMODINIT_FUNC PyInit_surface(void)
     t.tp_basicsize = sizeof(lmSurfaceObject);
     t.tp_dealloc = surface_dealloc;
     t.tp_repr = surface_repr;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_traverse = surface_traverse;
+    t.tp_clear = surface_clear;
     t.tp_doc =
         "Surface((width, height), flags=0, depth=0, masks=None) -> Surface\n"
         "An image in memory.  flags SRCALPHA gives per-pixel alpha; depth is\n"

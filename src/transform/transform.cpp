@@ -151,9 +151,15 @@ SDL_Surface *new_surface_like(SDL_Surface *src, int width, int height)
                         "unsupported Surface bit depth for transform");
         return nullptr;
     }
-    Owned made(SDL_CreateRGBSurface(src->flags, width, height,
-                                    f->BitsPerPixel, f->Rmask, f->Gmask,
-                                    f->Bmask, f->Amask));
+    // Zero-filling a large result takes as long as the pixel work; other
+    // threads may run meanwhile.
+    SDL_Surface *fresh;
+    {
+        lm::GilRelease nogil;
+        fresh = SDL_CreateRGBSurface(src->flags, width, height, f->BitsPerPixel,
+                                     f->Rmask, f->Gmask, f->Bmask, f->Amask);
+    }
+    Owned made(fresh);
     SDL_Surface *s = made.get();
     if (!s)
         return lm_RaiseSDLError(), nullptr;

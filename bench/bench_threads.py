@@ -1,0 +1,104 @@
+"""Pixel work in one thread and in two: the speed-up of calls that release
+the interpreter lock.
+
+    python3 bench/bench_threads.py
+
+LUMORA_STAGE=<build>/stage is honoured.  Each case runs the same call on
+independent 1920x1080 32-bit surfaces (one per thread), N times in one
+thread and then N times in each of two threads, and prints the wall times
+and the speed-up (2 * one-thread time / two-thread time; 2.0 is perfect
+scaling on two cores, the goal is 1.7).  Cases whose module is not built
+are skipped.
+"""
+import math
+import os
+import sys
+import threading
+import time
+
+os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+_stage = os.environ.get("LUMORA_STAGE")
+if _stage:
+    sys.path.insert(0, os.path.abspath(_stage))
+
+import lumora  # noqa: E402
+from lumora import Surface  # noqa: E402
+
+W, H = 1920, 1080
+ROUNDS = 6
+
+
+def picture(seed):
+    s = Surface((W, H), lumora.SRCALPHA, 32)
+    s.fill((seed * 40 % 256, 90, 200, 255))
+    lumora.draw.circle(s, (250, 200, 40, 128), (W // 2, H // 2), 400)
+    lumora.draw.rect(s, (0, 0, 0, 0), (0, 0, 300, 300))
+    return s
+
+
+def cases():
+    out = []
+    try:
+        from lumora import transform
+        out.append(("transform.smoothscale 1080p -> 1280x720",
+                    lambda s: transform.smoothscale(s, (1280, 720))))
+        out.append(("transform.rotate 1080p by 30 degrees",
+                    lambda s: transform.rotate(s, 30)))
+        out.append(("transform.rotozoom 1080p by 30, x0.8",
+                    lambda s: transform.rotozoom(s, 30, 0.8)))
+    except ImportError:
+        pass
+    try:
+        from lumora import mask
+        out.append(("mask.from_surface 1080p", lambda s: mask.from_surface(s)))
+    except ImportError:
+        pass
+    try:
+        from lumora import shapekit
+        star = [(int(W / 2 + (500 if i % 2 == 0 else 200) * math.cos(math.pi * i / 9)),
+                 int(H / 2 + (500 if i % 2 == 0 else 200) * math.sin(math.pi * i / 9)))
+                for i in range(18)]
+        out.append(("shapekit.filled_circle r=500",
+                    lambda s: shapekit.filled_circle(s, W // 2, H // 2, 500, (200, 40, 90, 128))))
+        out.append(("shapekit.filled_polygon star",
+                    lambda s: shapekit.filled_polygon(s, star, (40, 200, 90, 128))))
+    except ImportError:
+        pass
+    return out
+
+
+def run(fn, surfaces):
+    def work(s):
+        for _ in range(ROUNDS):
+            fn(s)
+    threads = [threading.Thread(target=work, args=(s,)) for s in surfaces]
+    t = time.perf_counter()
+    for th in threads:
+        th.start()
+    for th in threads:
+        th.join()
+    return time.perf_counter() - t
+
+
+def main():
+    lumora.init()
+    found = cases()
+    if not found:
+        sys.exit("no module with threaded pixel work is built")
+    a, b = picture(1), picture(2)
+    print("%-42s %10s %10s %8s" % ("case (%d calls a thread)" % ROUNDS,
+                                    "1 thread", "2 threads", "speed-up"))
+    worst = None
+    for name, fn in found:
+        fn(a)  # warm up
+        one = min(run(fn, [a]) for _ in range(2))
+        two = min(run(fn, [a, b]) for _ in range(2))
+        speed = 2 * one / two
+        worst = speed if worst is None else min(worst, speed)
+        print("%-42s %8.1fms %8.1fms %8.2f" % (name, one * 1e3, two * 1e3, speed))
+    print("smallest speed-up: %.2f (goal 1.7 on 2 cores)" % worst)
+    lumora.quit()
+
+
+if __name__ == "__main__":
+    main()
