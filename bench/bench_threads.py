@@ -5,7 +5,8 @@ the interpreter lock.
 
 LUMORA_STAGE=<build>/stage is honoured.  Each case runs the same call on
 independent 1920x1080 32-bit surfaces (one per thread), N times in one
-thread and then N times in each of two threads, and prints the wall times
+thread and then N times in each of two threads (N such that one thread
+works for about half a second), and prints the wall times
 and the speed-up (2 * one-thread time / two-thread time; 2.0 is perfect
 scaling on two cores, the goal is 1.7).  Cases whose module is not built
 are skipped.
@@ -25,7 +26,6 @@ import lumora  # noqa: E402
 from lumora import Surface  # noqa: E402
 
 W, H = 1920, 1080
-ROUNDS = 6
 
 
 def picture(seed):
@@ -67,9 +67,9 @@ def cases():
     return out
 
 
-def run(fn, surfaces):
+def run(fn, surfaces, rounds):
     def work(s):
-        for _ in range(ROUNDS):
+        for _ in range(rounds):
             fn(s)
     threads = [threading.Thread(target=work, args=(s,)) for s in surfaces]
     t = time.perf_counter()
@@ -86,16 +86,19 @@ def main():
     if not found:
         sys.exit("no module with threaded pixel work is built")
     a, b = picture(1), picture(2)
-    print("%-42s %10s %10s %8s" % ("case (%d calls a thread)" % ROUNDS,
-                                    "1 thread", "2 threads", "speed-up"))
+    print("%-42s %6s %10s %10s %8s" % ("case", "calls", "1 thread",
+                                        "2 threads", "speed-up"))
     worst = None
     for name, fn in found:
-        fn(a)  # warm up
-        one = min(run(fn, [a]) for _ in range(2))
-        two = min(run(fn, [a, b]) for _ in range(2))
+        t = time.perf_counter()
+        fn(a)  # warm up, and size the run
+        rounds = max(3, int(0.5 / max(time.perf_counter() - t, 1e-6)))
+        one = min(run(fn, [a], rounds) for _ in range(3))
+        two = min(run(fn, [a, b], rounds) for _ in range(3))
         speed = 2 * one / two
         worst = speed if worst is None else min(worst, speed)
-        print("%-42s %8.1fms %8.1fms %8.2f" % (name, one * 1e3, two * 1e3, speed))
+        print("%-42s %6d %8.1fms %8.1fms %8.2f" % (name, rounds, one * 1e3,
+                                                   two * 1e3, speed))
     print("smallest speed-up: %.2f (goal 1.7 on 2 cores)" % worst)
     lumora.quit()
 
