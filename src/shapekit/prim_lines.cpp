@@ -41,8 +41,10 @@ int64_t trunc_sat(float v)
 // the boundary it crosses, one boundary per round.  Rounding can in
 // principle bounce an end between two boundaries; a round limit turns that
 // into a rejection instead of a hang.
-bool clip_line(const Bounds &b, int *px1, int *py1, int *px2, int *py2)
+bool clip_line(const Bounds &b, int *px1, int *py1, int *px2, int *py2,
+               bool *reversed = nullptr)
 {
+    bool flipped = false;
     int64_t x1 = *px1, y1 = *py1, x2 = *px2, y2 = *py2;
     for (int round = 0; round < 16; ++round) {
         int c1 = clip_code(b, x1, y1), c2 = clip_code(b, x2, y2);
@@ -51,6 +53,8 @@ bool clip_line(const Bounds &b, int *px1, int *py1, int *px2, int *py2)
             *py1 = (int)y1;
             *px2 = (int)x2;
             *py2 = (int)y2;
+            if (reversed)
+                *reversed = flipped;
             return true;
         }
         if (c1 & c2)
@@ -59,6 +63,7 @@ bool clip_line(const Bounds &b, int *px1, int *py1, int *px2, int *py2)
             std::swap(x1, x2);
             std::swap(y1, y2);
             std::swap(c1, c2);
+            flipped = !flipped;
         }
         float m = x2 != x1 ? (float)(y2 - y1) / (float)(x2 - x1) : 1.0f;
         if (c1 & 1) {
@@ -158,12 +163,19 @@ int aaline(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
            bool endpoint)
 {
     Bounds b = bounds_of(s);
-    if (b.empty || !clip_line(b, &x1, &y1, &x2, &y2))
+    bool reversed = false;
+    if (b.empty || !clip_line(b, &x1, &y1, &x2, &y2, &reversed))
         return 0;
+    // Walked downward; without end points it is still the caller's second
+    // point that is left out (clipping may have exchanged the ends), so
+    // that a polygon's edges write every vertex once whichever way they
+    // run.
+    const bool swapped = reversed != (y1 > y2);
     if (y1 > y2) {
         std::swap(x1, x2);
         std::swap(y1, y2);
     }
+    const bool first = endpoint || !swapped, last = endpoint || swapped;
     int dx = x2 - x1;
     const int dy = y2 - y1;
     if (dx == 0) {
@@ -171,7 +183,8 @@ int aaline(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
             return vline(s, x1, y1, y2, rgba);
         if (dy == 0)
             return pixel_locked(s, x1, y1, rgba);
-        return vline(s, x1, y1, y1 + dy - 1, rgba);
+        return swapped ? vline(s, x1, y1 + 1, y2, rgba)
+                       : vline(s, x1, y1, y2 - 1, rgba);
     }
     if (dy == 0) {
         if (endpoint)
@@ -186,7 +199,7 @@ int aaline(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
     MustLock lock(s);
     if (!lock.ok())
         return -1;
-    int result = pixel_nolock(s, x1, y1, rgba);
+    int result = first ? pixel_nolock(s, x1, y1, rgba) : 0;
     Uint32 acc = 0;
     if (dy > dx) {
         // The 16.16 slope in the top half of a 32-bit accumulator: the
@@ -224,7 +237,7 @@ int aaline(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
             result |= pixel_weight_nolock(s, x, y0 + 1, rgba, w);
         }
     }
-    if (endpoint)
+    if (last)
         result |= pixel_nolock(s, x2, y2, rgba);
     return result;
 }
