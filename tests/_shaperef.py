@@ -76,11 +76,13 @@ class Model:
         self.put(x, y, rgba[:3] + ((rgba[3] * w) >> 8,))
 
     def hline(self, x1, x2, y, rgba):
-        for x in range(min(x1, x2), max(x1, x2) + 1):
+        l, _, r, _ = self.clip
+        for x in range(max(min(x1, x2), l), min(max(x1, x2), r) + 1):
             self.put(x, y, rgba)
 
     def vline(self, x, y1, y2, rgba):
-        for y in range(min(y1, y2), max(y1, y2) + 1):
+        _, t, _, b = self.clip
+        for y in range(max(min(y1, y2), t), min(max(y1, y2), b) + 1):
             self.put(x, y, rgba)
 
     def diff(self):
@@ -263,11 +265,11 @@ def polygon(m, pts, c, edge=line):
     edge(m, pts[-1][0], pts[-1][1], pts[0][0], pts[0][1], c)
 
 
-def scan_spans(pts):
+def scan_spans(pts, rows=(-32768, 32767)):
     """(xa, xb, y) runs of the scanline filler, 16.16 with rounding."""
     ys = [p[1] for p in pts]
     miny, maxy = min(ys), max(ys)
-    for y in range(miny, maxy + 1):
+    for y in range(max(miny, rows[0]), min(maxy, rows[1]) + 1):
         ints = []
         for i in range(len(pts)):
             (x1, y1), (x2, y2) = pts[i - 1], pts[i]
@@ -286,7 +288,7 @@ def scan_spans(pts):
 
 
 def filled_polygon(m, pts, c):
-    for xa, xb, y in scan_spans(pts):
+    for xa, xb, y in scan_spans(pts, (m.clip[1], m.clip[3])):
         m.hline(xa, xb, y, c)
 
 

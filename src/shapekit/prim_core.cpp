@@ -196,6 +196,24 @@ void blend_bytes(Uint8 *p, size_t n, int bpp, const Uint16 sa[4],
         Uint32 k32;
         memcpy(&k32, keep, 4);
         const __m128i vkeep = _mm_set1_epi32((int)k32);
+        for (; i + 8 <= n; i += 8) {
+            Uint8 *q = p + 4 * i;
+            __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+            __m128i d1 =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + 16));
+            __m128i a0 = _mm_unpacklo_epi8(d0, zero);
+            __m128i b0 = _mm_unpackhi_epi8(d0, zero);
+            __m128i a1 = _mm_unpacklo_epi8(d1, zero);
+            __m128i b1 = _mm_unpackhi_epi8(d1, zero);
+            a0 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a0, via), vsa), 8);
+            b0 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(b0, via), vsa), 8);
+            a1 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a1, via), vsa), 8);
+            b1 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(b1, via), vsa), 8);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(q),
+                             _mm_and_si128(_mm_packus_epi16(a0, b0), vkeep));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(q + 16),
+                             _mm_and_si128(_mm_packus_epi16(a1, b1), vkeep));
+        }
         for (; i + 4 <= n; i += 4) {
             Uint8 *q = p + 4 * i;
             __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
@@ -304,12 +322,64 @@ int fill_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 mapped,
     return 0;
 }
 
+namespace {
+
+// The blend set-up of the last translucent colour of this thread: shapes
+// are filled one span at a time, always in the same colour.  Keyed by
+// what the mapped value depends on (palettes are never cached).
+struct Tint {
+    Uint32 masks[4] = {0, 0, 0, 0};
+    int bpp = 0;
+    Uint32 rgba = 0;
+    Uint32 mapped = 0;
+    Uint16 sa[4];
+    Uint8 keep[4];
+};
+thread_local Tint t_tint;
+
+const Tint *lane_tint(const SDL_PixelFormat *f, Uint32 rgba)
+{
+    Tint &t = t_tint;
+    if (t.bpp == f->BytesPerPixel && t.rgba == rgba && t.masks[0] == f->Rmask &&
+        t.masks[1] == f->Gmask && t.masks[2] == f->Bmask &&
+        t.masks[3] == f->Amask)
+        return &t;
+    Uint32 mapped = SDL_MapRGBA(f, (Uint8)(rgba >> 24), (Uint8)(rgba >> 16),
+                                (Uint8)(rgba >> 8), (Uint8)rgba);
+    if (!byte_lanes(f, mapped, rgba & 0xFF, t.sa, t.keep)) {
+        t.bpp = 0;
+        return nullptr;
+    }
+    t.masks[0] = f->Rmask;
+    t.masks[1] = f->Gmask;
+    t.masks[2] = f->Bmask;
+    t.masks[3] = f->Amask;
+    t.bpp = f->BytesPerPixel;
+    t.rgba = rgba;
+    t.mapped = mapped;
+    return &t;
+}
+
+}  // namespace
+
 int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
                       Uint32 rgba)
 {
     MustLock lock(s);
     if (!lock.ok())
         return -1;
+    if (y2 < y1 || x2 < x1)
+        return 0;
+    const SDL_PixelFormat *f = s->format;
+    if (!f->palette) {
+        if (const Tint *t = lane_tint(f, rgba)) {
+            const size_t n = (size_t)(x2 - x1) + 1;
+            for (int y = y1; y <= y2; ++y)
+                blend_bytes(addr(s, x1, y), n, t->bpp, t->sa, t->keep,
+                            rgba & 0xFF);
+            return 0;
+        }
+    }
     return fill_alpha(s, x1, y1, x2, y2, map_packed(s, rgba), rgba & 0xFF);
 }
 
