@@ -65,6 +65,7 @@ fuzz: setup
 	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/
 
 bench: install
+	BENCH=1 PYTHON=$(PYTHON) scripts/setup.sh
 	@for b in bench/bench_*.py; do echo "== $$b"; $(PYTHON) $$b || exit 1; done
 
 clean:

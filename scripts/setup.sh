@@ -10,6 +10,11 @@ APT_PACKAGES=(
   libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev libsdl2-mixer-dev libpng-dev
   fonts-freefont-ttf xvfb xauth
 )
+# BENCH=1 (make bench): the benchmarks' peers too; pycairo builds against
+# libcairo.
+if [ "${BENCH:-0}" = 1 ]; then
+  APT_PACKAGES+=(libcairo2-dev)
+fi
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
@@ -27,4 +32,9 @@ PIP_PACKAGES=(scikit-build-core pytest numpy pillow hypothesis sphinx mypy)
 if ! "$PYTHON" -c "import scikit_build_core, pytest, numpy, PIL, hypothesis, sphinx, mypy" 2>/dev/null; then
   echo "setup: installing ${PIP_PACKAGES[*]}"
   "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
+fi
+
+if [ "${BENCH:-0}" = 1 ] && ! "$PYTHON" -c "import scipy, cairo" 2>/dev/null; then
+  echo "setup: installing the benchmark peers scipy pycairo"
+  "$PYTHON" -m pip install -q scipy pycairo
 fi
