@@ -9,12 +9,12 @@ namespace {
 
 // A pinguard lock taken on construction (ok() tells) and released by
 // unlock() or, on early return, by the destructor.
-class SurfLock {
+class PinnedLock {
   public:
-    SurfLock() = default;
-    SurfLock(const SurfLock &) = delete;
-    SurfLock &operator=(const SurfLock &) = delete;
-    ~SurfLock()
+    PinnedLock() = default;
+    PinnedLock(const PinnedLock &) = delete;
+    PinnedLock &operator=(const PinnedLock &) = delete;
+    ~PinnedLock()
     {
         if (s_) {
             lm::ErrorStash keep;
@@ -133,7 +133,7 @@ PyObject *mask_from_surface(PyObject *, PyObject *args, PyObject *kw)
     lm::Ref mask(lmmask::make(surf->w, surf->h));
     if (!mask || !surf->w || !surf->h)
         return mask.release();
-    SurfLock lock;
+    PinnedLock lock;
     if (!lock.lock(surfobj, "cannot lock surface"))
         return nullptr;
     {
@@ -179,7 +179,7 @@ PyObject *mask_from_threshold(PyObject *, PyObject *args, PyObject *kw)
     lm::Ref mask(lmmask::make(surf->w, surf->h));
     if (!mask)
         return nullptr;
-    SurfLock lock, olock;
+    PinnedLock lock, olock;
     if (!lock.lock(surfobj, "cannot lock surface") ||
         (other && !olock.lock(otherobj, "cannot lock othersurface")))
         return nullptr;
@@ -254,7 +254,7 @@ PyObject *mask_to_surface(PyObject *self, PyObject *args, PyObject *kw)
         dx = r->x;
         dy = r->y;
     }
-    SurfLock lock, setlock, unsetlock;
+    PinnedLock lock, setlock, unsetlock;
     if (!lock.lock(target.get(), "cannot lock surface") ||
         (setsurf && !setlock.lock(setobj, "cannot lock setsurface")) ||
         (unsetsurf && !unsetlock.lock(unsetobj, "cannot lock unsetsurface")))

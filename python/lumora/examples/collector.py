@@ -175,9 +175,9 @@ class Sounds:
         try:
             import lumora.mixer as mixer
             mixer.init(22050, -16, 2, 512)
-            spec = mixer.get_init()
-            if spec is not None:
-                self.coin = mixer.Sound(buffer=coin_samples(*spec))
+            opened = mixer.get_init()
+            if opened is not None:
+                self.coin = mixer.Sound(buffer=coin_samples(*opened))
         except Exception:  # noqa: BLE001 - no audio device: play silently
             self.coin = None
 
