@@ -128,6 +128,22 @@ for alt in "$ROOT"/usr/lib/arm-linux-gnueabihf/{blas,lapack}/lib*.so.*; do
   [ -e "$dest" ] || ln -s "$(basename "$(dirname "$alt")")/$(basename "$alt")" "$dest"
 done
 
+# The armhf interpreter as a host command.  The kernel has no binfmt handler
+# for ARM (none is registered here on purpose), so a child started with
+# sys.executable must be this script too: -0 makes it sys.executable, and
+# PYTHONHOME points the interpreter at the sysroot's standard library.
+cat > "$ROOT/qemu-python3" <<WRAP
+#!/bin/sh
+PYTHONHOME='$ROOT/usr'
+export PYTHONHOME
+exec qemu-arm-static -L '$ROOT' -0 '$ROOT/qemu-python3' '$ROOT/usr/bin/python3.11' "\$@"
+WRAP
+chmod +x "$ROOT/qemu-python3"
+"$ROOT/qemu-python3" -c 'import numpy, PIL, pytest, hypothesis' || {
+  echo "armhf-sysroot: the armhf interpreter cannot import its test tools" >&2
+  exit 1
+}
+
 rm -rf "$APTDIR"
 echo "$want" > "$STAMP"
 echo "armhf-sysroot: $ROOT is ready ($(du -sh "$ROOT" | cut -f1))"
