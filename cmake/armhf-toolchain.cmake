@@ -37,11 +37,6 @@ set(ENV{PKG_CONFIG_LIBDIR}
   "${LUMORA_SYSROOT}/usr/lib/${LUMORA_TRIPLET}/pkgconfig:${LUMORA_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# The target's Python: the sysroot's interpreter, run under qemu through the
-# wrapper the sysroot script writes, so FindPython reads the target's own
-# headers, ABI tag and extension suffix.
-set(Python_EXECUTABLE ${LUMORA_SYSROOT}/qemu-python3 CACHE FILEPATH "")
-# Its answers are paths that already include the sysroot, which the
-# sysroot-rooted search would prefix a second time; name them outright.
-set(Python_INCLUDE_DIR ${LUMORA_SYSROOT}/usr/include/python3.11 CACHE PATH "")
-set(Python_SOABI cpython-311-${LUMORA_TRIPLET} CACHE STRING "")
+# The target's Python, run under qemu (the emulator above) when FindPython
+# asks it for its headers, ABI tag and extension suffix.
+set(Python_EXECUTABLE ${LUMORA_SYSROOT}/usr/bin/python3.11 CACHE FILEPATH "")
