@@ -37,6 +37,16 @@ set(ENV{PKG_CONFIG_LIBDIR}
   "${LUMORA_SYSROOT}/usr/lib/${LUMORA_TRIPLET}/pkgconfig:${LUMORA_SYSROOT}/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# The target's Python, run under qemu (the emulator above) when FindPython
-# asks it for its headers, ABI tag and extension suffix.
-set(Python_EXECUTABLE ${LUMORA_SYSROOT}/usr/bin/python3.11 CACHE FILEPATH "")
+# The target's Python.  A CMake that knows policy CMP0190 (set in
+# CMakeLists.txt) runs it under the emulator above and asks it for its
+# headers, ABI tag and extension suffix.  An older one runs Python_EXECUTABLE
+# directly: it gets the sysroot script's wrapper, which runs the interpreter
+# under qemu, and the headers named outright (its answer would be searched
+# for again under the sysroot); its modules get the plain .so suffix, which
+# imports the same.
+if(NOT POLICY CMP0190)
+  set(Python_EXECUTABLE ${LUMORA_SYSROOT}/qemu-python3 CACHE FILEPATH "")
+  set(Python_INCLUDE_DIR ${LUMORA_SYSROOT}/usr/include/python3.11 CACHE PATH "")
+else()
+  set(Python_EXECUTABLE ${LUMORA_SYSROOT}/usr/bin/python3.11 CACHE FILEPATH "")
+endif()
