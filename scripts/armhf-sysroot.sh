@@ -54,8 +54,11 @@ mkdir -p "$APTDIR"/{lists/partial,archives/partial,etc/apt.conf.d,etc/preference
 : > "$APTDIR/status"
 if compgen -G "/etc/apt/sources.list.d/*.sources" >/dev/null; then
   for f in /etc/apt/sources.list.d/*.sources; do
-    # Only Debian's own archives carry armhf packages.
-    grep -q 'debian' "$f" && cp "$f" "$APTDIR/etc/sources.list.d/"
+    # Only Debian's own archives carry armhf packages; an Architectures:
+    # line would keep armhf out.
+    if grep -q 'debian' "$f"; then
+      grep -v '^Architectures:' "$f" > "$APTDIR/etc/sources.list.d/$(basename "$f")"
+    fi
   done
 fi
 SUITE=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
