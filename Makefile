@@ -36,8 +36,8 @@ asan: setup
 
 # The whole suite on 32-bit ARM: every module cross-built against a private
 # armhf sysroot (scripts/armhf-sysroot.sh) and run by the sysroot's Python
-# under qemu-arm-static.  CC names the cross compiler for the tests that
-# build preload shims.  The skips are listed with their reasons.
+# under qemu-arm-static.  CC and pkg-config name the cross compiler and the
+# sysroot's libraries for the tests that build preload shims.  The skips are listed with their reasons.
 ARMHF_SYSROOT ?= build/armhf-sysroot
 ARMHF_BUILD ?= build/armhf
 test-armhf:
@@ -45,7 +45,9 @@ test-armhf:
 	cmake -S . -B $(ARMHF_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
 	  -DLUMORA_SYSROOT=$(abspath $(ARMHF_SYSROOT)) -DLUMORA_WERROR=ON >/dev/null
 	cmake --build $(ARMHF_BUILD)
-	LUMORA_STAGE=$(ARMHF_BUILD)/stage CC=arm-linux-gnueabihf-gcc \
+	LUMORA_STAGE=$(ARMHF_BUILD)/stage CC=$(abspath $(ARMHF_SYSROOT))/cross-cc \
+	PKG_CONFIG_SYSROOT_DIR=$(abspath $(ARMHF_SYSROOT)) \
+	PKG_CONFIG_LIBDIR=$(abspath $(ARMHF_SYSROOT))/usr/lib/arm-linux-gnueabihf/pkgconfig \
 	SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy \
 	xvfb-run -a $(abspath $(ARMHF_SYSROOT))/qemu-python3 -m pytest -q -p no:cacheprovider -rs tests
 

@@ -30,7 +30,7 @@ PACKAGES=(
 NATIVE=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user-static
         dpkg-dev pkg-config cmake xvfb xauth)
 
-want="${PACKAGES[*]}"
+want="layout 2: ${PACKAGES[*]}"
 if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$want" ]; then
   echo "armhf-sysroot: $ROOT is ready"
   exit 0
@@ -142,6 +142,12 @@ export PYTHONHOME
 exec qemu-arm-static -L '$ROOT' -0 '$ROOT/qemu-python3' '$ROOT/usr/bin/python3.11' "\$@"
 WRAP
 chmod +x "$ROOT/qemu-python3"
+# The cross compiler aimed at the sysroot, for tests that build helpers.
+cat > "$ROOT/cross-cc" <<WRAP
+#!/bin/sh
+exec arm-linux-gnueabihf-gcc --sysroot='$ROOT' "\$@"
+WRAP
+chmod +x "$ROOT/cross-cc"
 "$ROOT/qemu-python3" -c 'import numpy, PIL, pytest, hypothesis' || {
   echo "armhf-sysroot: the armhf interpreter cannot import its test tools" >&2
   exit 1
