@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD ?= build/dev
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: setup install demo test dev asan bench docs typecheck fuzz clean
+.PHONY: setup install demo test dev asan bench docs typecheck fuzz clean test-armhf test-versions
 
 setup:
 	PYTHON=$(PYTHON) scripts/setup.sh
@@ -63,6 +63,28 @@ fuzz: setup
 	PYTHONMALLOC=malloc SDL_VIDEODRIVER=dummy \
 	$(PYTHON) tests/fuzz_loaders.py -atheris_runs=$(FUZZ_RUNS) -max_len=65536 \
 	    -rss_limit_mb=4096 -artifact_prefix=build/fuzz/crashes/
+
+# The whole suite on 32-bit ARM: every module cross-built against a private
+# armhf sysroot (scripts/armhf-sysroot.sh) and run by the sysroot's Python
+# under qemu-arm-static.  CC and pkg-config name the cross compiler and the
+# sysroot's libraries for the tests that build preload shims; the skips
+# are listed with their reasons.
+ARMHF_SYSROOT ?= build/armhf-sysroot
+ARMHF_BUILD ?= build/armhf
+test-armhf:
+	scripts/armhf-sysroot.sh $(ARMHF_SYSROOT)
+	cmake -S . -B $(ARMHF_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
+	  -DLUMORA_SYSROOT=$(abspath $(ARMHF_SYSROOT)) -DLUMORA_WERROR=ON >/dev/null
+	cmake --build $(ARMHF_BUILD)
+	LUMORA_STAGE=$(ARMHF_BUILD)/stage CC=$(abspath $(ARMHF_SYSROOT))/cross-cc \
+	PKG_CONFIG_SYSROOT_DIR=$(abspath $(ARMHF_SYSROOT)) \
+	PKG_CONFIG_LIBDIR=$(abspath $(ARMHF_SYSROOT))/usr/lib/arm-linux-gnueabihf/pkgconfig \
+	SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy \
+	xvfb-run -a $(abspath $(ARMHF_SYSROOT))/qemu-python3 -m pytest -q -p no:cacheprovider -rs tests
+
+# The whole suite on every CPython 3.11+ installed, each built in build/py3.X.
+test-versions: setup
+	scripts/test-versions.sh
 
 bench: install
 	BENCH=1 PYTHON=$(PYTHON) scripts/setup.sh

@@ -195,7 +195,10 @@ def build_shim(directory):
     import os
     import shutil
     import subprocess
-    cc = shutil.which("cc") or shutil.which("gcc")
+    # CC names the target's compiler when the tests run on another machine
+    # than the one that builds them (a cross build run under emulation).
+    cc = (shutil.which(os.environ.get("CC") or "cc") or shutil.which("cc")
+          or shutil.which("gcc"))
     if not cc:
         return None
     src = os.path.join(directory, "lmshim.c")

@@ -12,3 +12,14 @@ os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
 _stage = os.environ.get("LUMORA_STAGE")
 if _stage:
     sys.path.insert(0, os.path.abspath(_stage))
+
+
+def pytest_configure(config):
+    # pytest before 8.4 swaps its own sys.unraisablehook in around every
+    # test phase, over the hook a test installs to watch for unraisable
+    # exceptions; without the plugin such a hook stays in place.
+    import pytest
+    if tuple(int(p) for p in pytest.__version__.split(".")[:2]) < (8, 4):
+        plugin = config.pluginmanager.get_plugin("unraisableexception")
+        if plugin is not None:
+            config.pluginmanager.unregister(plugin)

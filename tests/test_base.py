@@ -596,6 +596,8 @@ def test_dict_as_buffer_fills_the_view():
     ({"shape": (2, -1)}, ValueError, "negative"),
     ({"shape": ("2",)}, TypeError, "integers"),
     ({"shape": (2**62, 2**62)}, ValueError, "too large"),
+    ({"shape": (2**64,)}, ValueError, "'shape' value is too large"),
+    ({"strides": (1, -2**64)}, ValueError, "'strides' value is too large"),
     ({"typestr": "<q4"}, ValueError, "typestr"),
     ({"typestr": "u4"}, ValueError, "typestr"),
     ({"typestr": "<u0"}, ValueError, "typestr"),

@@ -178,7 +178,7 @@ def test_import_fails_without_thecolors():
 # Attributes
 # ---------------------------------------------------------------------------
 
-@pytest.mark.parametrize("i,name", enumerate("rgba"))
+@pytest.mark.parametrize("i,name", list(enumerate("rgba")))
 def test_component_attributes(i, name):
     c = Color(10, 20, 30, 40)
     assert getattr(c, name) == (10, 20, 30, 40)[i]

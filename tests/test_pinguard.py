@@ -302,7 +302,9 @@ _FAILING_LOCK_SCRIPT = textwrap.dedent("""
 
 @pytest.fixture(scope="module")
 def refuser(tmp_path_factory):
-    cc = shutil.which("cc") or shutil.which("gcc")
+    # CC names the target's compiler in a cross build run under emulation.
+    cc = (shutil.which(os.environ.get("CC") or "cc") or shutil.which("cc")
+          or shutil.which("gcc"))
     if not cc or not shutil.which("pkg-config"):
         pytest.skip("needs a C compiler and pkg-config")
     d = tmp_path_factory.mktemp("refuser")

@@ -199,6 +199,12 @@ def test_exhausted_memory_is_memory_error():
         Surface((4, 4)).convert()       # everything loaded before the limit
         resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
         try:
+            bytearray(1 << 30)
+            print("limit not enforced")  # user-mode emulation ignores it
+            raise SystemExit
+        except MemoryError:
+            pass
+        try:
             Surface((20000, 20000))     # 1.6 GB
         except MemoryError as e:
             print("MemoryError", e)
@@ -213,6 +219,8 @@ def test_exhausted_memory_is_memory_error():
     run = subprocess.run([sys.executable, "-c", code], env=env,
                          capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
+    if run.stdout.strip() == "limit not enforced":
+        pytest.skip("the address-space limit is not enforced here")
     assert run.stdout.splitlines() == [
         "MemoryError not enough memory for the Surface", "(64, 64)"]
 

@@ -450,6 +450,13 @@ bool ssize_item(PyObject *t, Py_ssize_t i, Py_ssize_t *out, const char *what)
             PyErr_Format(PyExc_TypeError,
                          "array interface '%s' must hold integers", what);
         }
+        // Where Py_ssize_t is 32 bits a single dimension overflows before
+        // the size product does: the same ValueError on every word size.
+        else if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError,
+                         "array interface '%s' value is too large", what);
+        }
         return false;
     }
     *out = v;
