@@ -23,3 +23,24 @@ def pytest_configure(config):
         plugin = config.pluginmanager.get_plugin("unraisableexception")
         if plugin is not None:
             config.pluginmanager.unregister(plugin)
+
+
+_as_limit = None
+
+
+def address_limit_enforced():
+    """Whether RLIMIT_AS makes large allocations fail in a child process
+    (user-mode emulators do not enforce it)."""
+    global _as_limit
+    if _as_limit is None:
+        import subprocess
+        code = ("import resource\n"
+                "resource.setrlimit(resource.RLIMIT_AS, (1 << 28, 1 << 28))\n"
+                "try:\n    bytearray(1 << 29)\nexcept MemoryError:\n    print('enforced')\n")
+        try:
+            out = subprocess.run([sys.executable, "-c", code], capture_output=True,
+                                 text=True, timeout=60).stdout
+        except (OSError, subprocess.SubprocessError):
+            out = ""
+        _as_limit = out.strip() == "enforced"
+    return _as_limit

@@ -75,6 +75,8 @@ static int (*real_open)(const char *, int, ...);
 static int (*real_close)(int);
 static int (*real_ioctl)(int, unsigned long, ...);
 static void *(*real_mmap)(void *, size_t, int, int, int, off_t);
+/* off64_t: on 32-bit targets off_t is 32 bits and mmap64 differs. */
+static void *(*real_mmap64)(void *, size_t, int, int, int, off64_t);
 static int (*real_munmap)(void *, size_t);
 
 static void resolve(void)
@@ -84,6 +86,7 @@ static void resolve(void)
         real_close = dlsym(RTLD_NEXT, "close");
         real_ioctl = dlsym(RTLD_NEXT, "ioctl");
         real_mmap = dlsym(RTLD_NEXT, "mmap");
+        real_mmap64 = dlsym(RTLD_NEXT, "mmap64");
         real_munmap = dlsym(RTLD_NEXT, "munmap");
     }
 }
@@ -353,9 +356,12 @@ void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off)
     return real_mmap(addr, len, prot, flags, fd, off);
 }
 
-void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off_t off)
+void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off64_t off)
 {
-    return mmap(addr, len, prot, flags, fd, off);
+    resolve();
+    if (fd != -1 && fd == fake_fd)
+        return map_fake(len, (off_t)off);
+    return real_mmap64(addr, len, prot, flags, fd, off);
 }
 
 int munmap(void *addr, size_t len)

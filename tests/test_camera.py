@@ -39,7 +39,9 @@ def test_list_cameras_and_paths(tmp_path):
         cam = camera.Camera(path)
         with pytest.raises(SystemError) as e:
             cam.start()
-        assert str(e.value) == msg
+        # User-mode emulators answer unknown ioctls with ENOSYS.
+        assert str(e.value) in (msg, msg.replace("25, Inappropriate ioctl for device",
+                                                 "38, Function not implemented"))
         cam.stop()  # nothing open: harmless
     cam = camera.Camera("/dev/video0")
     assert cam.get_size() == (640, 480) and cam.get_controls() == (False, False, 0)
@@ -163,7 +165,8 @@ def expected_24bit(fmt, space, f, w, h):
 # ---------------------------------------------------------------------------
 @pytest.fixture(scope="module")
 def shim(tmp_path_factory):
-    cc = shutil.which("cc") or shutil.which("gcc")
+    # CC names the target's compiler when the suite runs under emulation.
+    cc = os.environ.get("CC") or shutil.which("cc") or shutil.which("gcc")
     if not cc:
         pytest.skip("no C compiler for the fake device")
     out = str(tmp_path_factory.mktemp("fakecam") / "fakecam.so")

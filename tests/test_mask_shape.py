@@ -216,6 +216,9 @@ def test_convolve_examples_and_aliasing():
 
 @pytest.mark.skipif(UNDER_ASAN, reason="address-space limits break the sanitiser")
 def test_component_memory_errors():
+    import conftest
+    if not conftest.address_limit_enforced():
+        pytest.skip("the address-space limit is not enforced here")
     # A 12000 x 12000 mask is 18 MB; its label image would be 576 MB.
     out = run_child("""
         from lumora.mask import Mask
