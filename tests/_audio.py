@@ -63,6 +63,31 @@ def record(tmp_path, code):
     return data
 
 
+def mixer_fixtures(display, event, mixer, close=None):
+    """The fixtures of a test module that plays through `mixer`: `video`
+    (module-wide, automatic) keeps the video subsystem up, since end events
+    go to the queue that lives with it; `mix` opens the mixer at RATE Hz,
+    stereo, 16 bits, on an empty queue, and on the way out calls `close`
+    (when given) before closing the mixer."""
+    import pytest
+
+    @pytest.fixture(scope="module", autouse=True)
+    def video():
+        display.init()
+        yield
+        display.quit()
+
+    @pytest.fixture
+    def mix():
+        mixer.init(RATE, -16, 2, 256)
+        event.clear()
+        yield
+        if close is not None:
+            close()
+        mixer.quit()
+    return video, mix
+
+
 def trim(samples):
     """The samples from the first to the last non-zero one (whole frames)."""
     nz = [i for i, v in enumerate(samples) if v]
