@@ -7,10 +7,10 @@ snippet in a fresh interpreter with that driver and returns the samples.
 import array
 import io
 import os
-import subprocess
-import sys
 import textwrap
 import wave
+
+from _child import run_py
 
 RATE = 8000
 
@@ -32,15 +32,6 @@ def wav_bytes(samples, channels=2, rate=RATE):
         w.setframerate(rate)
         w.writeframes(samples.tobytes())
     return buf.getvalue()
-
-
-def run_py(code, env_extra=None, timeout=60):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    env.update(env_extra or {})
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=timeout,
-                          env=env)
 
 
 def record(tmp_path, code):

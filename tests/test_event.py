@@ -10,6 +10,7 @@ import time as _time
 
 import pytest
 
+import _child
 import _sdlpush as raw
 
 base = pytest.importorskip("lumora.base")
@@ -47,11 +48,7 @@ def clean_queue():
 
 
 def run_py(code, timeout=30):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=timeout,
-                          env=env)
+    return _child.run_py(code, timeout=timeout)
 
 
 def test_ctypes_helper_drives_the_linked_sdl():
