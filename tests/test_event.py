@@ -26,14 +26,7 @@ KMOD_LSHIFT, KMOD_LCTRL, KMOD_CAPS = 0x1, 0x40, 0x2000
 SDLK_KP_ENTER, SDLK_KP_DIVIDE = 0x40000058, 0x40000054
 
 
-@pytest.fixture(scope="module", autouse=True)
-def sdl():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
-    ltime._internal_mod_init()
-    yield
-    event.clear()
+sdl = raw.queue_fixture(base, event, ltime, close=event.clear)
 
 
 @pytest.fixture(autouse=True)

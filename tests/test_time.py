@@ -21,13 +21,7 @@ ltime = pytest.importorskip("lumora.time")
 USEREVENT = 0x8062
 
 
-@pytest.fixture(scope="module", autouse=True)
-def sdl():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
-    ltime._internal_mod_init()
-    yield
+sdl = raw.queue_fixture(base, event, ltime)
 
 
 @pytest.fixture(autouse=True)
