@@ -8,13 +8,7 @@ same number of source bytes between preallocated arrays of the same layout.
 Ratios are lumora time / peer time (goal <= 2); np.asarray(TexelGrid) is
 timed per call (goal under 2 us: no copy is made).
 """
-import os
-import sys
-import time
-
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+from _benchkit import best_wall as best
 
 import numpy as np  # noqa: E402
 
@@ -23,17 +17,6 @@ from lumora import rasterport  # noqa: E402
 from lumora.texelgrid import TexelGrid  # noqa: E402
 
 W, H = 1920, 1080
-
-
-def best(fn, repeat=15, number=1):
-    fn()
-    t = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        t = min(t, (time.perf_counter() - t0) / number)
-    return t
 
 
 def report(name, ours, peer, goal):
@@ -50,18 +33,18 @@ def main():
     plane_dst = np.empty((H, W), np.uint32).T
     print("array benchmark, %dx%d 32-bit surface; ratio = lumora / numpy" % (W, H))
 
-    report("array_to_surface (w, h, 3) uint8",
-           best(lambda: rasterport.array_to_surface(surf, frame)),
-           best(lambda: np.copyto(frame_dst, frame)), 2)
-    report("surface_to_array (w, h, 3) uint8",
-           best(lambda: rasterport.surface_to_array(frame_dst, surf)),
-           best(lambda: np.copyto(frame_dst, frame)), 2)
-    report("array_to_surface (w, h) uint32",
-           best(lambda: rasterport.array_to_surface(surf, plane)),
-           best(lambda: np.copyto(plane_dst, plane)), 2)
-    report("surface_to_array (w, h) uint32",
-           best(lambda: rasterport.surface_to_array(plane_dst, surf)),
-           best(lambda: np.copyto(plane_dst, plane)), 2)
+    copy_frame = lambda: np.copyto(frame_dst, frame)  # noqa: E731
+    copy_plane = lambda: np.copyto(plane_dst, plane)  # noqa: E731
+    for name, ours, peer in (
+            ("array_to_surface (w, h, 3) uint8",
+             lambda: rasterport.array_to_surface(surf, frame), copy_frame),
+            ("surface_to_array (w, h, 3) uint8",
+             lambda: rasterport.surface_to_array(frame_dst, surf), copy_frame),
+            ("array_to_surface (w, h) uint32",
+             lambda: rasterport.array_to_surface(surf, plane), copy_plane),
+            ("surface_to_array (w, h) uint32",
+             lambda: rasterport.surface_to_array(plane_dst, surf), copy_plane)):
+        report(name, best(ours), best(peer), 2)
 
     other = Surface((W, H), 0, 32)
     a, b = TexelGrid(surf), TexelGrid(other)

@@ -8,13 +8,8 @@ are lumora time / peer time (below 1 means lumora is faster); "diff" is the
 number of pixels on which the two results differ (0 expected).
 """
 import ctypes
-import os
-import sys
-import time
 
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+from _benchkit import best_wall as best, raw
 
 import numpy as np  # noqa: E402
 
@@ -22,17 +17,6 @@ from lumora.surface import Surface  # noqa: E402
 import lumora._camera as camera  # noqa: E402
 
 W, H = 640, 480
-
-
-class _Surf(ctypes.Structure):
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int),
-                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p)]
-
-
-def raw(s):
-    ptr = ctypes.c_void_p.from_address(id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value
-    return _Surf.from_address(ptr)
 
 
 def numpy_yuv(px, out):
@@ -56,16 +40,6 @@ def numpy_hsv(px, out):
                  np.where(g == mx, 85 + tdiv((b - r) * 43), 170 + tdiv((r - g) * 43)))
     h = np.where(d == 0, 0, h) & 255
     out[:] = (mx << 16) | (h << 8) | s
-
-
-def best(fn, repeat=15):
-    fn()
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def main():

@@ -10,14 +10,12 @@ the X server's copy).
 import ctypes
 import os
 import statistics
-import sys
 import time
 import warnings
 
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
-os.environ.setdefault("SDL_VIDEODRIVER", "offscreen")
+import _benchkit
+
+_benchkit.headless("offscreen")
 
 import lumora  # noqa: E402
 import lumora.display as display  # noqa: E402
@@ -69,13 +67,6 @@ def sdl_library():
 class SDLRect(ctypes.Structure):
     _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("w", ctypes.c_int),
                 ("h", ctypes.c_int)]
-
-
-class SurfaceHead(ctypes.Structure):
-    """The leading fields of SDL_Surface."""
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int), ("pitch", ctypes.c_int),
-                ("pixels", ctypes.c_void_p)]
 
 
 class Peer:
@@ -133,7 +124,7 @@ class Peer:
         SDL.SDL_RenderSetLogicalSize(ren, W, H)
         tex = SDL.SDL_CreateTexture(ren, 0x16362004, 1, W, H)  # ARGB8888, streaming
         surf = SDL.SDL_CreateRGBSurface(0, W, H, 32, 0xFF0000, 0xFF00, 0xFF, 0)
-        head = SurfaceHead.from_address(surf)
+        head = _benchkit.raw(surf)
         pitch, pixels = head.pitch, head.pixels
         self.scaled_parts = (win, ren, tex, surf)
 

@@ -14,14 +14,11 @@ has no anti-aliased line, so the anti-aliased lines are set against its
 plain line of the same ends.
 """
 import math
-import os
 import sys
-import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+
+_benchkit.headless()
 
 import lumora  # noqa: E402
 import lumora.draw as draw  # noqa: E402
@@ -36,25 +33,8 @@ COLOR = (200, 120, 40, 255)
 CX, CY = W // 2, H // 2
 
 
-# Processor time of this process: on a machine shared with other work it
-# is far steadier than the wall clock, and both sides are measured alike.
-clock = time.process_time
-
-
-def best(fn, repeat=7, number=None):
-    if number is None:
-        # Aim at roughly 20 ms per timing.
-        t0 = clock()
-        fn()
-        one = max(clock() - t0, 1e-6)
-        number = max(1, min(2000, int(0.02 / one)))
-    times = []
-    for _ in range(repeat):
-        t0 = clock()
-        for _ in range(number):
-            fn()
-        times.append((clock() - t0) / number)
-    return min(times)
+def best(fn):
+    return _benchkit.best(fn, repeat=7)
 
 
 def star(n, r_out, r_in):

@@ -11,14 +11,11 @@ import ctypes
 import os
 import statistics
 import struct
-import sys
 import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+
+_benchkit.headless(audio="dummy")
 
 import lumora.base as base  # noqa: E402
 import lumora.event as event  # noqa: E402
@@ -33,12 +30,7 @@ N = 10_000
 
 
 def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
+    return _benchkit.best_wall(fn, repeat, warm=False)
 
 
 def lumora_post_get():

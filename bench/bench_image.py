@@ -8,14 +8,11 @@ plain copy of the same number of bytes.  Prints time ratios (ours/theirs).
 """
 import io
 import os
-import sys
 import tempfile
-import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+
+_benchkit.headless()
 
 import numpy as np  # noqa: E402
 from PIL import Image  # noqa: E402
@@ -39,12 +36,7 @@ def picture():
 
 
 def best(fn, reps):
-    t = []
-    for _ in range(reps):
-        t0 = time.perf_counter()
-        fn()
-        t.append(time.perf_counter() - t0)
-    return min(t)
+    return _benchkit.best_wall(fn, reps, warm=False)
 
 
 def row(name, ours, theirs, peer):

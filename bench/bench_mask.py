@@ -20,15 +20,12 @@ goal of the case:
 - to_surface of a 1920x1080 mask against numpy's np.where over a uint32
   array.
 """
-import ctypes
-import os
 import sys
-import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+from _benchkit import pixels as surface_pixels, wanted
+
+_benchkit.headless()
 
 import numpy as np  # noqa: E402
 
@@ -41,22 +38,11 @@ try:
 except ImportError:  # pragma: no cover - the bench needs its peer
     sys.exit("scipy is required: pip install scipy")
 
-clock = time.process_time
 EIGHT = np.ones((3, 3), int)
 
 
 def best(fn, repeat=7):
-    t0 = clock()
-    fn()
-    one = max(clock() - t0, 1e-7)
-    number = max(1, min(200000, int(0.02 / one)))
-    times = []
-    for _ in range(repeat):
-        t0 = clock()
-        for _ in range(number):
-            fn()
-        times.append((clock() - t0) / number)
-    return min(times)
+    return _benchkit.best(fn, repeat, most=200000)
 
 
 def mask_of(a):
@@ -71,21 +57,6 @@ def mask_of(a):
     m_np = np.frombuffer(memoryview(m), np.uint32)
     assert m.count() == a.sum() and m_np.size == words.size
     return m
-
-
-class _SDLSurface(ctypes.Structure):
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int),
-                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p)]
-
-
-def surface_pixels(s):
-    """A writable numpy view [y, x, byte] of a 32-bit surface's pixels."""
-    ptr = ctypes.c_void_p.from_address(id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value
-    c = _SDLSurface.from_address(ptr)
-    buf = (ctypes.c_uint8 * (c.pitch * c.h)).from_address(c.pixels)
-    rows = np.frombuffer(buf, np.uint8).reshape(c.h, c.pitch)
-    return rows[:, :c.w * 4].reshape(c.h, c.w, 4)
 
 
 def blobs(n=16, size=1024, seed=3):
@@ -165,7 +136,7 @@ def main(words):
     print(f"{'case':34} {'lumora':>12} {'peer':>12} {'ratio':>7}  goal")
     for case in CASES:
         for name, ours, peer, goal in case():
-            if words and not any(w in name for w in words):
+            if not wanted(words, name):
                 continue
             print(f"{name:34} {ours * 1e6:10.2f}us {peer * 1e6:10.2f}us "
                   f"{ours / peer:7.3f}  {goal}")

@@ -13,14 +13,10 @@
 Goals: single-rect methods within 1.5x of int.bit_length; collidelistall
 within 2x of numpy.
 """
-import os
 import random
-import sys
 import time
 
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
 
 import numpy as np  # noqa: E402
 
@@ -62,12 +58,7 @@ class PyRect:
 
 
 def best(fn, repeat=7):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
+    return _benchkit.best_wall(fn, repeat, warm=False)
 
 
 def best_of_each(fns, rounds=15):

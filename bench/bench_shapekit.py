@@ -16,14 +16,12 @@ cairo.  Pillow has no anti-aliased shapes; its plain ones stand in.  The
 thick line is a filled four-point polygon here.
 """
 import math
-import os
 import sys
-import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+from _benchkit import wanted
+
+_benchkit.headless()
 
 import lumora  # noqa: E402
 import lumora.shapekit as sk  # noqa: E402
@@ -40,21 +38,10 @@ except ImportError:  # pragma: no cover
 W, H = 1920, 1080
 CX, CY = W // 2, H // 2
 COLOR = (200, 120, 40, 128)
-clock = time.process_time
 
 
-def best(fn, repeat=5):
-    t0 = clock()
-    fn()
-    one = max(clock() - t0, 1e-6)
-    number = max(1, min(500, int(0.05 / one)))
-    times = []
-    for _ in range(repeat):
-        t0 = clock()
-        for _ in range(number):
-            fn()
-        times.append((clock() - t0) / number)
-    return min(times)
+def best(fn):
+    return _benchkit.best(fn, target=0.05, most=500)
 
 
 surf = lumora.Surface((W, H), 0x10000, 32)
@@ -190,7 +177,7 @@ def main(words):
     print("%-24s %10s %10s %10s %8s %6s %8s" % (
         "case", "lumora", "cairo", "pillow", "/cairo", "goal", "/pillow"))
     for name, goal, ours, peer, pil in CASES:
-        if words and not any(w in name for w in words):
+        if not wanted(words, name):
             continue
         t_ours, t_cairo, t_pil = best(ours), best(peer), best(pil)
         ratio = t_ours / t_cairo

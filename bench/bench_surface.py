@@ -10,13 +10,8 @@ difference between the two results is printed ("diff": 0 means identical
 pixels; SDL's fast blenders divide by 256, ours by 255).
 """
 import ctypes
-import os
-import sys
-import time
 
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+from _benchkit import best_wall as best, copy_rows, raw
 
 import numpy as np  # noqa: E402
 
@@ -43,60 +38,26 @@ sdl.SDL_SetSurfaceAlphaMod.argtypes = [ctypes.c_void_p, ctypes.c_uint8]
 sdl.SDL_FreeSurface.argtypes = [ctypes.c_void_p]
 
 
-class _Surf(ctypes.Structure):
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int),
-                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p)]
-
-
-def sdl_surface(fmt, values):
-    s = sdl.SDL_CreateRGBSurfaceWithFormat(0, W, H, 32, fmt)
-    raw = _Surf.from_address(s)
-    assert raw.pitch == W * 4
-    ctypes.memmove(raw.pixels, values.ctypes.data, W * H * 4)
-    return s
-
-
-def lumora_surface(flags, values):
-    s = Surface((W, H), flags)
-    s.lock()
-    raw = _Surf.from_address(ctypes.c_void_p.from_address(
-        id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value)
-    ctypes.memmove(raw.pixels, values.ctypes.data, W * H * 4)
-    s.unlock()
-    return s
-
-
-def _copy_rows(raw, values):
-    row = values.shape[1]
-    for y in range(values.shape[0]):
-        ctypes.memmove(raw.pixels + y * raw.pitch, values[y].ctypes.data, row)
-
-
-def low_surface(depth, values):
-    """A lumora 16- or 24-bit surface holding the rows of `values`."""
-    s = Surface((W, H), 0, depth)
-    s.lock()
-    _copy_rows(_Surf.from_address(ctypes.c_void_p.from_address(
-        id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value), values)
-    s.unlock()
-    return s
-
-
-def sdl_low_surface(depth, fmt, values):
+def sdl_surface(fmt, values, depth=32):
     s = sdl.SDL_CreateRGBSurfaceWithFormat(0, W, H, depth, fmt)
-    _copy_rows(_Surf.from_address(s), values)
+    copy_rows(s, values)
     return s
 
 
-def pixels_of(s, raw=None):
-    """A copy of the pixels of a lumora (or, with raw, an SDL) surface."""
-    if raw is None:
-        raw = _Surf.from_address(ctypes.c_void_p.from_address(
-            id(s) + 2 * ctypes.sizeof(ctypes.c_void_p)).value)
-    else:
-        raw = _Surf.from_address(raw)
-    buf = ctypes.string_at(raw.pixels, W * H * 4)
+def lumora_surface(flags, values, *depth):
+    """A lumora surface (of `depth` bits when given) holding the rows of
+    `values`."""
+    s = Surface((W, H), flags, *depth)
+    s.lock()
+    copy_rows(s, values)
+    s.unlock()
+    return s
+
+
+def pixels_of(s, sdl_ptr=None):
+    """A copy of the pixels of a lumora (or, with sdl_ptr, an SDL) surface."""
+    r = raw(s if sdl_ptr is None else sdl_ptr)
+    buf = ctypes.string_at(r.pixels, W * H * 4)
     return np.frombuffer(buf, np.uint8).reshape(H, W, 4).copy()
 
 
@@ -110,16 +71,6 @@ def agreement(lsrc, ssrc, dst_values):
     ours, theirs = pixels_of(ld)[:, :, :3], pixels_of(None, sd)[:, :, :3]
     sdl.SDL_FreeSurface(sd)
     return int(np.abs(ours.astype(np.int16) - theirs).max())
-
-
-def best(fn, repeat=15):
-    fn()
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def report(name, ours, peers, diff=None):
@@ -228,8 +179,8 @@ def main():
     for depth, fmt in ((16, RGB565), (24, RGB24)):
         nbytes = depth // 8
         dvals = rng.integers(0, 256, (H, W * nbytes), dtype=np.uint8)
-        ld = low_surface(depth, dvals)
-        sd = sdl_low_surface(depth, fmt, dvals)
+        ld = lumora_surface(0, dvals, depth)
+        sd = sdl_surface(fmt, dvals, depth)
         lsrc.set_alpha(None)
         sdl.SDL_SetSurfaceBlendMode(ssrc, 0)
         sdl.SDL_SetSurfaceAlphaMod(ssrc, 255)

@@ -12,15 +12,13 @@ scaling on two cores, the goal is 1.7).  Cases whose module is not built
 are skipped.
 """
 import math
-import os
 import sys
 import threading
 import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+
+_benchkit.headless()
 
 import lumora  # noqa: E402
 from lumora import Surface  # noqa: E402

@@ -13,15 +13,12 @@ means lumora is faster) with the goal for that ratio.  Flips and quarter
 turns are set against a plain copy of the same bytes.  The last table
 gives the time per call on a 64x64 sprite.
 """
-import ctypes
-import os
 import sys
-import time
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-_stage = os.environ.get("LUMORA_STAGE")
-if _stage:
-    sys.path.insert(0, os.path.abspath(_stage))
+import _benchkit
+from _benchkit import surface_of, wanted
+
+_benchkit.headless()
 
 import numpy as np  # noqa: E402
 
@@ -33,41 +30,9 @@ try:
 except ImportError:  # pragma: no cover - the bench needs its peer
     sys.exit("Pillow is required: pip install Pillow")
 
-clock = time.process_time
 
-
-def best(fn, repeat=5, number=None):
-    if number is None:
-        t0 = clock()
-        fn()
-        one = max(clock() - t0, 1e-6)
-        number = max(1, min(5000, int(0.03 / one)))
-    times = []
-    for _ in range(repeat):
-        t0 = clock()
-        for _ in range(number):
-            fn()
-        times.append((clock() - t0) / number)
-    return min(times)
-
-
-class _SDLSurface(ctypes.Structure):
-    _fields_ = [("flags", ctypes.c_uint32), ("format", ctypes.c_void_p),
-                ("w", ctypes.c_int), ("h", ctypes.c_int),
-                ("pitch", ctypes.c_int), ("pixels", ctypes.c_void_p)]
-
-
-def surface_of(arr):
-    """A 32-bit surface holding the bytes of arr (h, w, 4)."""
-    h, w = arr.shape[:2]
-    s = lumora.Surface((w, h), lumora.SRCALPHA, 32)
-    # The SDL surface pointer is the first field after the object head.
-    head = 2 * ctypes.sizeof(ctypes.c_void_p)
-    sp = _SDLSurface.from_address(
-        ctypes.c_void_p.from_address(id(s) + head).value)
-    for y in range(h):
-        ctypes.memmove(sp.pixels + y * sp.pitch, arr[y].tobytes(), w * 4)
-    return s
+def best(fn):
+    return _benchkit.best(fn, target=0.03, most=5000)
 
 
 def cases(w, h):
@@ -141,12 +106,11 @@ def sprite_cases():
 
 def main():
     words = sys.argv[1:]
-    want = lambda name: not words or any(x in name for x in words)  # noqa
     print("%-26s %10s %10s %10s %7s %7s" % ("case", "size", "lumora ms",
                                            "peer ms", "ratio", "goal"))
     for w, h in ((1920, 1080), (640, 480)):
         for name, ours, peer, goal in cases(w, h):
-            if not want(name):
+            if not wanted(words, name):
                 continue
             a, b = best(ours), best(peer)
             print("%-26s %10s %10.3f %10.3f %7.2f %7s" % (
@@ -155,7 +119,7 @@ def main():
     print()
     print("%-26s %10s %7s" % ("64x64 sprite", "us/call", "goal"))
     for name, fn, goal in sprite_cases():
-        if want(name):
+        if wanted(words, name):
             print("%-26s %10.2f %7s" % (name, best(fn) * 1e6,
                                         "<%d" % goal if goal else "-"))
 

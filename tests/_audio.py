@@ -7,10 +7,10 @@ snippet in a fresh interpreter with that driver and returns the samples.
 import array
 import io
 import os
-import subprocess
-import sys
 import textwrap
 import wave
+
+from _child import run_py
 
 RATE = 8000
 
@@ -34,15 +34,6 @@ def wav_bytes(samples, channels=2, rate=RATE):
     return buf.getvalue()
 
 
-def run_py(code, env_extra=None, timeout=60):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    env.update(env_extra or {})
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=timeout,
-                          env=env)
-
-
 def record(tmp_path, code):
     """Run `code` (mixer opened at RATE Hz, stereo, 16 bits) under the disk
     driver; return the recorded samples as an array of int16."""
@@ -61,6 +52,31 @@ def record(tmp_path, code):
     data = array.array("h")
     data.frombytes(out.read_bytes())
     return data
+
+
+def mixer_fixtures(display, event, mixer, close=None):
+    """The fixtures of a test module that plays through `mixer`: `video`
+    (module-wide, automatic) keeps the video subsystem up, since end events
+    go to the queue that lives with it; `mix` opens the mixer at RATE Hz,
+    stereo, 16 bits, on an empty queue, and on the way out calls `close`
+    (when given) before closing the mixer."""
+    import pytest
+
+    @pytest.fixture(scope="module", autouse=True)
+    def video():
+        display.init()
+        yield
+        display.quit()
+
+    @pytest.fixture
+    def mix():
+        mixer.init(RATE, -16, 2, 256)
+        event.clear()
+        yield
+        if close is not None:
+            close()
+        mixer.quit()
+    return video, mix
 
 
 def trim(samples):

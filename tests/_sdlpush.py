@@ -33,6 +33,24 @@ def init_video():
         raise RuntimeError(SDL.SDL_GetError().decode())
 
 
+def queue_fixture(base, event, ltime, close=None):
+    """A module-wide automatic fixture: lumora set up with the video
+    subsystem (which holds the event queue) and the event and time modules
+    started; `close` (when given) runs at the end of the module."""
+    import pytest
+
+    @pytest.fixture(scope="module", autouse=True)
+    def sdl():
+        base.init()
+        init_video()
+        event._internal_mod_init()
+        ltime._internal_mod_init()
+        yield
+        if close is not None:
+            close()
+    return sdl
+
+
 def _buf():
     return ctypes.create_string_buffer(EVENT_SIZE)
 

@@ -153,6 +153,20 @@ def build_fault_shim(directory):
     return None
 
 
+def fault_shim_fixture():
+    """A module-wide fixture: the path of the compiled shim (the test is
+    skipped without a C compiler)."""
+    import pytest
+
+    @pytest.fixture(scope="module")
+    def fault_shim(tmp_path_factory):
+        shim = build_fault_shim(str(tmp_path_factory.mktemp("shim")))
+        if shim is None:
+            pytest.skip("no C compiler for the fault shim")
+        return shim
+    return fault_shim
+
+
 def fault_env(shim, rule):
     """Environment for run_script: the shim preloaded after whatever is
     preloaded already (sanitizer runtimes must stay first)."""

@@ -22,36 +22,21 @@ _stage = os.environ.get("LUMORA_STAGE")
 if _stage:
     sys.path.insert(0, os.path.abspath(_stage))
 
-import numpy as np  # noqa: E402
 from hypothesis import given, settings, strategies as st, HealthCheck  # noqa: E402
-from PIL import Image  # noqa: E402
 
 import lumora  # noqa: E402
 import lumora.image as image  # noqa: E402
+
+import _imgseed  # noqa: E402
 
 OK_ERRORS = (lumora.error, ValueError, MemoryError)
 
 
 def seeds():
-    r = np.random.default_rng(0)
-    a = r.integers(0, 256, (9, 13, 4), dtype=np.uint8)
-    out = []
-    for mode in ("RGB", "RGBA", "P", "L"):
-        im = Image.fromarray(a if mode == "RGBA" else a[..., :3], "RGBA" if mode == "RGBA" else "RGB")
-        if mode == "P":
-            im = im.quantize(8)
-        elif mode == "L":
-            im = im.convert("L")
-        for fmt, opts in (("png", {}), ("bmp", {}), ("gif", {}), ("tga", {}),
-                          ("tga", {"compression": "tga_rle"}), ("jpeg", {}),
-                          ("tiff", {}), ("webp", {}), ("pcx", {}), ("ppm", {})):
-            try:
-                b = io.BytesIO()
-                im.save(b, fmt, **opts)
-                out.append((fmt, b.getvalue()))
-            except (OSError, ValueError, KeyError):
-                pass
-    return out
+    return _imgseed.encoded([(fmt, fmt, opts) for fmt, opts in (
+        ("png", {}), ("bmp", {}), ("gif", {}), ("tga", {}),
+        ("tga", {"compression": "tga_rle"}), ("jpeg", {}), ("tiff", {}),
+        ("webp", {}), ("pcx", {}), ("ppm", {}))])
 
 
 SEEDS = seeds()

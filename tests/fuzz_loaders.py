@@ -30,6 +30,8 @@ import atheris  # noqa: E402
 import lumora  # noqa: E402
 import lumora.image as image  # noqa: E402
 
+import _imgseed  # noqa: E402
+
 HINTS = ["", "x.tga", "x.png", "x.bmp", "x.gif", "x.jpg", "x.tif", "x.pcx",
          "x.webp", "x.pnm", "x.xpm", "x.lbm", "x.qoi", "x.svg", "x.ico",
          "x.cur", "x.xcf", "x.xv", "x.avif"]
@@ -130,26 +132,12 @@ def one_input(data):
 
 def seed_files():
     """Small files of every format, each with the index of its hint."""
-    from PIL import Image
-    import numpy as np
-    a = np.random.default_rng(0).integers(0, 256, (9, 13, 4), dtype=np.uint8)
-    files = []
-    for mode in ("RGB", "RGBA", "P", "L"):
-        im = Image.fromarray(a if mode == "RGBA" else a[..., :3])
-        im = im.quantize(8) if mode == "P" else im.convert("L") if mode == "L" else im
-        for fmt, hint, opts in (("PNG", "x.png", {}), ("BMP", "x.bmp", {}),
-                                ("GIF", "x.gif", {}), ("TGA", "x.tga", {}),
-                                ("TGA", "x.tga", {"compression": "tga_rle"}),
-                                ("JPEG", "x.jpg", {}), ("TIFF", "x.tif", {}),
-                                ("WEBP", "x.webp", {}), ("PCX", "x.pcx", {}),
-                                ("PPM", "x.pnm", {}), ("ICO", "x.ico", {}),
-                                ("ICO", "x.ico", {"bitmap_format": "bmp"})):
-            try:
-                b = io.BytesIO()
-                im.save(b, fmt, **opts)
-                files.append((hint, b.getvalue()))
-            except (OSError, ValueError, KeyError):
-                pass
+    files = _imgseed.encoded((
+        ("PNG", "x.png", {}), ("BMP", "x.bmp", {}), ("GIF", "x.gif", {}),
+        ("TGA", "x.tga", {}), ("TGA", "x.tga", {"compression": "tga_rle"}),
+        ("JPEG", "x.jpg", {}), ("TIFF", "x.tif", {}), ("WEBP", "x.webp", {}),
+        ("PCX", "x.pcx", {}), ("PPM", "x.pnm", {}), ("ICO", "x.ico", {}),
+        ("ICO", "x.ico", {"bitmap_format": "bmp"})))
     files.append(("x.xpm", b'/* XPM */\nstatic char *x[] = {\n"3 2 2 1",\n". c #FF0000",\n'
                            b'"# c None",\n".#.",\n"#.#"};\n'))
     files.append(("x.svg", b'<svg xmlns="http://www.w3.org/2000/svg" width="12" height="9">'

@@ -6,14 +6,14 @@ that forgets to clear an error fails these tests.
 """
 import ctypes
 import math
-import os
-import subprocess
 import sys
 from ctypes import (POINTER, PYFUNCTYPE, Structure, c_char_p, c_double,
                     c_float, c_int, c_ssize_t, c_ubyte, c_uint32, c_void_p,
                     py_object)
 
 import pytest
+
+import _child
 
 import lumora.base as base
 
@@ -271,13 +271,7 @@ def test_register_quit_refuses_non_callable():
 def test_quit_runs_at_interpreter_exit():
     code = ("import lumora.base as b\n"
             "b.register_quit(lambda: print('bye', flush=True))\n")
-    env = dict(os.environ)
-    stage = os.environ.get("LUMORA_STAGE")
-    if stage:
-        env["PYTHONPATH"] = os.path.abspath(stage) + os.pathsep + \
-            env.get("PYTHONPATH", "")
-    out = subprocess.run([sys.executable, "-c", code], env=env,
-                         capture_output=True, text=True, timeout=60)
+    out = _child.run_py(code)
     assert out.returncode == 0, out.stderr
     assert out.stdout == "bye\n"
 

@@ -483,12 +483,7 @@ def test_smooth_scaled_window_keeps_aspect():
 # ---------------------------------------------------------------------------
 # SDL refusing the renderer or its texture (a preloaded shim makes it)
 # ---------------------------------------------------------------------------
-@pytest.fixture(scope="module")
-def fault_shim(tmp_path_factory):
-    shim = _sdlwin.build_fault_shim(str(tmp_path_factory.mktemp("shim")))
-    if shim is None:
-        pytest.skip("no C compiler for the fault shim")
-    return shim
+fault_shim = _sdlwin.fault_shim_fixture()
 
 
 FAULT_SCRIPT = """

@@ -173,12 +173,7 @@ sys.exit(collector.main(["--frames", "30"]))
     assert "frames 30 " in res.stdout and res.stdout.rstrip().endswith("driver x11")
 
 
-@pytest.fixture(scope="module")
-def fault_shim(tmp_path_factory):
-    shim = _sdlwin.build_fault_shim(str(tmp_path_factory.mktemp("shim")))
-    if shim is None:
-        pytest.skip("no C compiler for the fault shim")
-    return shim
+fault_shim = _sdlwin.fault_shim_fixture()
 
 
 @pytest.mark.parametrize("fn", ["SDL_CreateTexture", "SDL_CreateRenderer"])

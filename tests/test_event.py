@@ -10,6 +10,7 @@ import time as _time
 
 import pytest
 
+import _child
 import _sdlpush as raw
 
 base = pytest.importorskip("lumora.base")
@@ -25,14 +26,7 @@ KMOD_LSHIFT, KMOD_LCTRL, KMOD_CAPS = 0x1, 0x40, 0x2000
 SDLK_KP_ENTER, SDLK_KP_DIVIDE = 0x40000058, 0x40000054
 
 
-@pytest.fixture(scope="module", autouse=True)
-def sdl():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
-    ltime._internal_mod_init()
-    yield
-    event.clear()
+sdl = raw.queue_fixture(base, event, ltime, close=event.clear)
 
 
 @pytest.fixture(autouse=True)
@@ -47,11 +41,7 @@ def clean_queue():
 
 
 def run_py(code, timeout=30):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=timeout,
-                          env=env)
+    return _child.run_py(code, timeout=timeout)
 
 
 def test_ctypes_helper_drives_the_linked_sdl():

@@ -8,12 +8,12 @@ import gc
 import io
 import os
 import pathlib
-import subprocess
-import sys
 import threading
 import weakref
 
 import pytest
+
+import _child
 
 font = pytest.importorskip("lumora.font")
 import lumora  # noqa: E402
@@ -144,11 +144,7 @@ exec('''class Reader(io.BytesIO):
 keep = font.Font(ns["Reader"](open(%r, "rb").read()), 10)
 print("open", flush=True)
 """ % (os.path.dirname(__file__), DEFAULT)
-    env = dict(os.environ)
-    if os.environ.get("LUMORA_STAGE"):
-        env["PYTHONPATH"] = os.path.abspath(os.environ["LUMORA_STAGE"])
-    p = subprocess.run([sys.executable, "-c", code], env=env, timeout=30,
-                       capture_output=True, text=True)
+    p = _child.run_py(code, timeout=30)
     assert (p.returncode, p.stdout) == (0, "open\nclosed\n"), p.stderr
 
 

@@ -16,20 +16,7 @@ mixer = pytest.importorskip("lumora.mixer")
 END = 0x8062 + 5
 
 
-@pytest.fixture(scope="module", autouse=True)
-def video():
-    # End events go to the queue, which lives with the video subsystem.
-    display.init()
-    yield
-    display.quit()
-
-
-@pytest.fixture
-def mix():
-    mixer.init(_audio.RATE, -16, 2, 256)
-    event.clear()
-    yield
-    mixer.quit()
+video, mix = _audio.mixer_fixtures(display, event, mixer)
 
 
 def tone(frames=800, **kw):

@@ -17,6 +17,17 @@ ALL = ["8", "16", "24rgb", "24bgr", "32", "32x"]
 rng = np.random.default_rng(42)
 
 
+def refused(call, msg):
+    """call(s) on a fresh 32-bit surface raises ValueError(msg) and leaves
+    the surface unlocked and unchanged."""
+    s = surface("32", W, H, seed=1)
+    before = mapped(s)
+    with pytest.raises(ValueError, match=msg):
+        call(s)
+    np.testing.assert_array_equal(mapped(s), before)
+    assert not s.get_locked()
+
+
 def quit_surface():
     s = surface("32", 2, 2)
     set_surface = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object, ctypes.c_void_p,
@@ -92,12 +103,7 @@ def test_broadcasting(shape):
     (np.zeros(W, np.uint8), "must be a valid 2d or 3d array\n"),
 ])
 def test_array_to_surface_errors(arr, msg):
-    s = surface("32", W, H, seed=1)
-    before = mapped(s)
-    with pytest.raises(ValueError, match=msg):
-        rp.array_to_surface(s, arr)
-    np.testing.assert_array_equal(mapped(s), before)
-    assert not s.get_locked()
+    refused(lambda s: rp.array_to_surface(s, arr), msg)
 
 
 def test_quit_surface_refused():
@@ -174,10 +180,7 @@ def test_kind_errors(kind, exc, msg):
     (np.zeros((W, H, 3, 1), np.uint8), "P", "unsupported array depth 4"),
 ])
 def test_surface_to_array_shape_errors(target, kind, msg):
-    s = surface("32", W, H)
-    with pytest.raises(ValueError, match=msg):
-        rp.surface_to_array(target, s, kind)
-    assert not s.get_locked()
+    refused(lambda s: rp.surface_to_array(target, s, kind), msg)
 
 
 def test_subsurfaces_both_ways():
@@ -233,10 +236,7 @@ def test_map_array(layout):
     (np.zeros((W, H), np.uint32), np.zeros((W, H, 3), np.float64), "Unsupported array item type"),
 ])
 def test_map_array_errors(target, source, msg):
-    s = surface("32", W, H)
-    with pytest.raises(ValueError, match=msg):
-        rp.map_array(target, source, s)
-    assert not s.get_locked()
+    refused(lambda s: rp.map_array(target, source, s), msg)
 
 
 def test_make_surface():

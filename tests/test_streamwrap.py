@@ -11,11 +11,12 @@ import io
 import os
 import pathlib
 import re
-import subprocess
 import sys
 import threading
 
 import pytest
+
+import _child
 
 from _sdlpush import SDL, capsule_slot
 
@@ -494,9 +495,5 @@ threading.Thread(target=spin, daemon=True).start()
 time.sleep(0.05)
 print("done")
 """ % os.path.dirname(__file__)
-    env = dict(os.environ)
-    if os.environ.get("LUMORA_STAGE"):
-        env["PYTHONPATH"] = os.path.abspath(os.environ["LUMORA_STAGE"])
-    p = subprocess.run([sys.executable, "-c", code], env=env, timeout=30,
-                       capture_output=True, text=True)
+    p = _child.run_py(code, timeout=30)
     assert (p.returncode, p.stdout) == (0, "done\n"), p.stderr

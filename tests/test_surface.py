@@ -7,11 +7,11 @@ import ctypes
 import gc
 import os
 import random
-import subprocess
-import sys
 import textwrap
 
 import pytest
+
+import _child
 
 np = pytest.importorskip("numpy")
 
@@ -211,13 +211,7 @@ def test_exhausted_memory_is_memory_error():
         s = Surface((64, 64))           # and the process goes on
         print(s.get_size())
     """)
-    env = dict(os.environ)
-    stage = env.get("LUMORA_STAGE")
-    if stage:
-        env["PYTHONPATH"] = os.path.abspath(stage) + os.pathsep + \
-            env.get("PYTHONPATH", "")
-    run = subprocess.run([sys.executable, "-c", code], env=env,
-                         capture_output=True, text=True, timeout=60)
+    run = _child.run_py(code)
     assert run.returncode == 0, run.stderr
     if run.stdout.strip() == "limit not enforced":
         pytest.skip("the address-space limit is not enforced here")

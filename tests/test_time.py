@@ -11,6 +11,7 @@ import time as _time
 
 import pytest
 
+import _child
 import _sdlpush as raw
 
 base = pytest.importorskip("lumora.base")
@@ -20,13 +21,7 @@ ltime = pytest.importorskip("lumora.time")
 USEREVENT = 0x8062
 
 
-@pytest.fixture(scope="module", autouse=True)
-def sdl():
-    base.init()
-    raw.init_video()
-    event._internal_mod_init()
-    ltime._internal_mod_init()
-    yield
+sdl = raw.queue_fixture(base, event, ltime)
 
 
 @pytest.fixture(autouse=True)
@@ -39,11 +34,7 @@ def clean_queue():
 
 
 def run_py(code, timeout=30):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=timeout,
-                          env=env)
+    return _child.run_py(code, timeout=timeout)
 
 
 def collect(seconds, types=None):

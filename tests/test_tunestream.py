@@ -18,21 +18,7 @@ END = 0x8062 + 3
 BYTES_PER_SEC = _audio.RATE * 2 * 2
 
 
-@pytest.fixture(scope="module", autouse=True)
-def video():
-    # End events go to the queue, which lives with the video subsystem.
-    display.init()
-    yield
-    display.quit()
-
-
-@pytest.fixture
-def mix():
-    mixer.init(_audio.RATE, -16, 2, 256)
-    event.clear()
-    yield
-    music.set_endevent()
-    mixer.quit()
+video, mix = _audio.mixer_fixtures(display, event, mixer, close=music.set_endevent)
 
 
 def piece(seconds):
