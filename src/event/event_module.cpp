@@ -675,9 +675,7 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-LM_MODULE_DEF(module_def, "event",
-              "lumora module for interacting with events and queues",
-              methods);
+LM_MODULE_DEF(module_def, "event", "lumora module for interacting with events and queues", methods);
 
 void *c_api[LM_EVENT_NUMSLOTS];
 

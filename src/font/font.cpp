@@ -842,8 +842,7 @@ PyMethodDef fontmod_methods[] = {
      "version of the SDL_ttf library"},
     {nullptr, nullptr, 0, nullptr}};
 
-LM_MODULE_DEF(font_module, "font",
-              "lumora module for loading and rendering fonts",
+LM_MODULE_DEF(font_module, "font", "lumora module for loading and rendering fonts",
               fontmod_methods);
 
 }  // namespace

@@ -331,9 +331,7 @@ static PyMethodDef mouse_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static LM_MODULE_DEF(mouse_module, "mouse",
-                     "lumora module to work with the mouse",
-                     mouse_methods);
+static LM_MODULE_DEF(mouse_module, "mouse", "lumora module to work with the mouse", mouse_methods);
 
 PyMODINIT_FUNC PyInit_mouse(void)
 {

@@ -254,9 +254,7 @@ static PyMethodDef scrap_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static LM_MODULE_DEF(scrap_module, "scrap",
-                     "lumora module for clipboard support.",
-                     scrap_methods);
+static LM_MODULE_DEF(scrap_module, "scrap", "lumora module for clipboard support.", scrap_methods);
 
 PyMODINIT_FUNC PyInit_scrap(void)
 {

@@ -89,8 +89,7 @@ static PyMethodDef touch_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static LM_MODULE_DEF(touch_module, "touch",
-                     "lumora module to work with touch input",
+static LM_MODULE_DEF(touch_module, "touch", "lumora module to work with touch input",
                      touch_methods);
 
 PyMODINIT_FUNC PyInit_touch(void)

@@ -518,8 +518,7 @@ PyMethodDef music_methods[] = {
      "a sound file to follow the current"},
     {nullptr, nullptr, 0, nullptr}};
 
-LM_MODULE_DEF(music_module, "tunestream",
-              "lumora module for controlling streamed audio",
+LM_MODULE_DEF(music_module, "tunestream", "lumora module for controlling streamed audio",
               music_methods);
 
 int add_pointer(PyObject *mod, const char *attr, const char *capname, void *p)
