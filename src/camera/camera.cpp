@@ -37,7 +37,7 @@ struct lmCameraObject {
 LM_EXPORT PyTypeObject lmCamera_Type;
 LM_EXPORT PyMethodDef cameraobj_builtins[];
 LM_EXPORT PyMethodDef camera_builtins[];
-PyTypeObject lmCamera_Type = {};
+PyTypeObject lmCamera_Type = lm_blank_type();
 
 namespace {
 
@@ -724,19 +724,15 @@ PyMethodDef camera_builtins[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef camera_module = {
-    PyModuleDef_HEAD_INIT, "_camera", "lumora module for camera use", -1, camera_builtins,
-    nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(camera_module, "_camera", "lumora module for camera use",
+                     camera_builtins);
 
 PyMODINIT_FUNC PyInit__camera(void)
 {
     LM_IMPORT(base);
     LM_IMPORT_SURFACE();
 
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
     PyTypeObject &t = lmCamera_Type;
-    t.ob_base = head[0];
     t.tp_name = "lumora.camera.Camera";
     t.tp_basicsize = sizeof(lmCameraObject);
     t.tp_dealloc = cam_dealloc;
@@ -745,13 +741,5 @@ PyMODINIT_FUNC PyInit__camera(void)
     t.tp_methods = cameraobj_builtins;
     t.tp_init = cam_init;
     t.tp_new = cam_new;
-    if (PyType_Ready(&lmCamera_Type) < 0)
-        return nullptr;
-
-    lm::Ref mod(PyModule_Create2(&camera_module, 1013));
-    if (!mod)
-        return nullptr;
-    if (lm_add_type(mod.get(), "Camera", &lmCamera_Type) < 0)
-        return nullptr;
-    return mod.release();
+    return lm_module_with_type(&camera_module, "Camera", &lmCamera_Type);
 }

@@ -8,15 +8,7 @@
 using lmcolor::clamp_u8;
 using lmcolor::in_range;
 
-// Every field zero but the header; PyInit fills in the slots.
-static PyTypeObject blank_type()
-{
-    PyTypeObject t{};
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
-    return t;
-}
-static PyTypeObject lmColor_Type = blank_type();
+static PyTypeObject lmColor_Type = lm_blank_type();
 static PyObject *g_colordict = nullptr;  // lumora.colordict.THECOLORS
 
 #define COLOR(o) ((lmColorObject *)(o))
@@ -961,9 +953,7 @@ static PyGetSetDef color_getset[] = {
 
 static void *color_slots[LM_COLOR_NUMSLOTS];
 
-static PyModuleDef color_module = {
-    PyModuleDef_HEAD_INIT, "color", "color module for lumora", -1,
-    nullptr, nullptr, nullptr, nullptr, nullptr};
+static LM_MODULE_DEF(color_module, "color", "color module for lumora", nullptr);
 
 static void color_type_setup(void)
 {
@@ -1021,13 +1011,8 @@ PyMODINIT_FUNC PyInit_color(void)
     Py_XSETREF(g_colordict, thecolors);
 
     color_type_setup();
-    if (PyType_Ready(&lmColor_Type) < 0)
-        return nullptr;
-
-    lm::Ref module(PyModule_Create2(&color_module, 1013));
+    lm::Ref module(lm_module_with_type(&color_module, "Color", &lmColor_Type));
     if (!module)
-        return nullptr;
-    if (lm_add_type(module.get(), "Color", &lmColor_Type) < 0)
         return nullptr;
     Py_INCREF(g_colordict);
     if (PyModule_AddObject(module.get(), "THECOLORS", g_colordict) < 0) {

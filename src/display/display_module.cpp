@@ -326,7 +326,7 @@ static void vidinfo_dealloc(PyObject *self)
     PyObject_Free(self);
 }
 
-static PyTypeObject VidInfo_Type = {};
+static PyTypeObject VidInfo_Type = lm_blank_type();
 
 static void copy_format(SDL_PixelFormat *dst, const SDL_PixelFormat *src)
 {
@@ -542,11 +542,9 @@ static PyMethodDef lmd_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef lmd_module = {
-    PyModuleDef_HEAD_INIT, "display",
-    "lumora module to control the display window and screen", -1, lmd_methods,
-    nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(lmd_module, "display",
+                     "lumora module to control the display window and screen",
+                     lmd_methods);
 
 PyMODINIT_FUNC PyInit_display(void)
 {
@@ -555,8 +553,6 @@ PyMODINIT_FUNC PyInit_display(void)
     LM_IMPORT_SURFACE();
     LM_IMPORT(color);
 
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    VidInfo_Type.ob_base = head[0];
     VidInfo_Type.tp_name = "lumora.display.VidInfo";
     VidInfo_Type.tp_basicsize = sizeof(VidInfoObject);
     VidInfo_Type.tp_dealloc = vidinfo_dealloc;

@@ -40,11 +40,7 @@ PyObject *box_rect(const DrawnBox &b, int64_t px, int64_t py)
 // Surface pointer and a drawable pixel size, or null with the error set.
 SDL_Surface *drawable(PyObject *surfobj)
 {
-    SDL_Surface *surf = lmSurface_AsSurface(surfobj);
-    if (!surf) {
-        PyErr_SetString(lmExc_SDLError, "display Surface quit");
-        return nullptr;
-    }
+    LM_SURF_OR_RAISE(surfobj, surf)
     int bpp = surf->format->BytesPerPixel;
     if (bpp < 1 || bpp > 4) {
         PyErr_Format(PyExc_ValueError,
@@ -715,15 +711,7 @@ PyMethodDef draw_methods[] = {
                 "draw a rectangle"),
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef draw_module = {PyModuleDef_HEAD_INIT,
-                           "draw",
-                           "lumora module for drawing shapes",
-                           -1,
-                           draw_methods,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           nullptr};
+LM_MODULE_DEF(draw_module, "draw", "lumora module for drawing shapes", draw_methods);
 
 }  // namespace
 

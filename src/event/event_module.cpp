@@ -675,11 +675,7 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "event",
-    "lumora module for interacting with events and queues", -1, methods,
-    nullptr, nullptr, nullptr, nullptr,
-};
+LM_MODULE_DEF(module_def, "event", "lumora module for interacting with events and queues", methods);
 
 void *c_api[LM_EVENT_NUMSLOTS];
 

@@ -842,16 +842,8 @@ PyMethodDef fontmod_methods[] = {
      "version of the SDL_ttf library"},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef font_module = {
-    PyModuleDef_HEAD_INIT,
-    "font",
-    "lumora module for loading and rendering fonts",
-    -1,
-    fontmod_methods,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr};
+LM_MODULE_DEF(font_module, "font", "lumora module for loading and rendering fonts",
+              fontmod_methods);
 
 }  // namespace
 
@@ -869,13 +861,8 @@ PyMODINIT_FUNC PyInit_font(void)
     }
 
     font_type_setup();
-    if (PyType_Ready(&lmFont_Type) < 0)
-        return nullptr;
-
-    lm::Ref module(PyModule_Create2(&font_module, 1013));
+    lm::Ref module(lm_module_with_type(&font_module, "Font", &lmFont_Type));
     if (!module)
-        return nullptr;
-    if (lm_add_type(module.get(), "Font", &lmFont_Type) < 0)
         return nullptr;
     if (PyModule_AddIntConstant(module.get(), "UCS4", 1) < 0)
         return nullptr;

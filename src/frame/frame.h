@@ -138,6 +138,41 @@ static inline int lm_export_slots(PyObject *module, const char *name,
 }
 
 // ---------------------------------------------------------------------------
+// Module set-up glue shared by the PyInit_<name> functions.
+// ---------------------------------------------------------------------------
+// A single-phase module definition without per-module state.
+#define LM_MODULE_DEF(var, name, doc, methods)                        \
+    PyModuleDef var = {PyModuleDef_HEAD_INIT, name, doc, -1, methods, \
+                       nullptr, nullptr, nullptr, nullptr}
+
+// A type object with every field zero but the header; PyInit fills in the
+// slots (an aggregate listing every slot would differ per Python version).
+static inline PyTypeObject lm_blank_type(void)
+{
+    PyTypeObject t{};
+    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    t.ob_base = head[0];
+    return t;
+}
+
+// Readies `type`, creates the module from `def` and adds the type to it as
+// "<name>Type" and "<name>".  A new reference, or null with an exception set.
+static inline PyObject *lm_module_with_type(PyModuleDef *def, const char *name,
+                                            PyTypeObject *type)
+{
+    if (PyType_Ready(type) < 0)
+        return nullptr;
+    PyObject *module = PyModule_Create2(def, LM_API_VERSION);
+    if (!module)
+        return nullptr;
+    if (lm_add_type(module, name, type) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+// ---------------------------------------------------------------------------
 // Object layouts read across modules.
 // ---------------------------------------------------------------------------
 struct lmSubSurface_Data {

@@ -15,7 +15,7 @@ struct lmJoystickObject {
     lmJoystickObject *next, *prev;
 };
 
-static PyTypeObject lmJoystick_Type = {};
+static PyTypeObject lmJoystick_Type = lm_blank_type();
 
 namespace {
 
@@ -404,11 +404,9 @@ static PyMethodDef jmod_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef joystick_module = {
-    PyModuleDef_HEAD_INIT, "joystick",
-    "Lumora module for interacting with joysticks, gamepads, and trackballs.",
-    -1, jmod_methods, nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(joystick_module, "joystick",
+                     "Lumora module for interacting with joysticks, gamepads, and trackballs.",
+                     jmod_methods);
 
 static void *c_api[LM_JOYSTICK_NUMSLOTS];
 
@@ -431,9 +429,7 @@ PyMODINIT_FUNC PyInit_joystick(void)
         g_instance_map = map;  // kept for the life of the process
     }
 
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
     PyTypeObject &t = lmJoystick_Type;
-    t.ob_base = head[0];
     t.tp_name = "lumora.joystick.Joystick";
     t.tp_basicsize = sizeof(lmJoystickObject);
     t.tp_dealloc = joy_dealloc;
@@ -441,13 +437,8 @@ PyMODINIT_FUNC PyInit_joystick(void)
     t.tp_doc = "Joystick(id) -> Joystick\nCreate a new Joystick object.";
     t.tp_methods = joy_methods;
     t.tp_new = joy_new;
-    if (PyType_Ready(&lmJoystick_Type) < 0)
-        return nullptr;
-
-    lm::Ref mod(PyModule_Create2(&joystick_module, 1013));
+    lm::Ref mod(lm_module_with_type(&joystick_module, "Joystick", &lmJoystick_Type));
     if (!mod)
-        return nullptr;
-    if (lm_add_type(mod.get(), "Joystick", &lmJoystick_Type) < 0)
         return nullptr;
     c_api[LM_JOYSTICK_TYPE] = &lmJoystick_Type;
     c_api[LM_JOYSTICK_NEW] = (void *)lmJoystick_New;

@@ -5,7 +5,7 @@
 // ---------------------------------------------------------------------------
 // ScancodeWrapper: a tuple of key states indexed by key code.
 // ---------------------------------------------------------------------------
-static PyTypeObject ScancodeWrapper_Type = {};
+static PyTypeObject ScancodeWrapper_Type = lm_blank_type();
 
 static PyObject *scw_subscript(PyObject *self, PyObject *item)
 {
@@ -216,10 +216,7 @@ static PyMethodDef key_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef key_module = {
-    PyModuleDef_HEAD_INIT, "key", "lumora module to work with the keyboard", -1,
-    key_methods, nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(key_module, "key", "lumora module to work with the keyboard", key_methods);
 
 PyMODINIT_FUNC PyInit_key(void)
 {
@@ -227,8 +224,6 @@ PyMODINIT_FUNC PyInit_key(void)
     LM_IMPORT(rect);
     LM_IMPORT(event);
 
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    ScancodeWrapper_Type.ob_base = head[0];
     ScancodeWrapper_Type.tp_name = "lumora.key.ScancodeWrapper";
     ScancodeWrapper_Type.tp_base = &PyTuple_Type;
     ScancodeWrapper_Type.tp_flags =

@@ -447,15 +447,7 @@ PyMethodDef module_methods[] = {
      "Creates a mask by thresholding Surfaces"},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef mask_module = {PyModuleDef_HEAD_INIT,
-                           "mask",
-                           "lumora module for image masks.",
-                           -1,
-                           module_methods,
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           nullptr};
+LM_MODULE_DEF(mask_module, "mask", "lumora module for image masks.", module_methods);
 
 void mask_type_setup()
 {
@@ -529,12 +521,8 @@ PyMODINIT_FUNC PyInit_mask(void)
     LM_IMPORT(rect);
 
     mask_type_setup();
-    if (PyType_Ready(&lmMask_Type) < 0)
-        return nullptr;
-    lm::Ref module(PyModule_Create2(&mask_module, 1013));
+    lm::Ref module(lm_module_with_type(&mask_module, "Mask", &lmMask_Type));
     if (!module)
-        return nullptr;
-    if (lm_add_type(module.get(), "Mask", &lmMask_Type) < 0)
         return nullptr;
     mask_slots[LM_MASK_TYPE] = &lmMask_Type;
     if (lm_export_slots(module.get(), "mask", mask_slots) < 0)

@@ -1064,9 +1064,7 @@ PyMethodDef mixer_methods[] = {
      "mixer's SDL version"},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef mixer_module = {
-    PyModuleDef_HEAD_INIT, "mixer", "lumora module for loading and playing sounds",
-    -1, mixer_methods, nullptr, nullptr, nullptr, nullptr};
+LM_MODULE_DEF(mixer_module, "mixer", "lumora module for loading and playing sounds", mixer_methods);
 
 // The address a tunestream pointer capsule holds.
 Mix_Music **music_pointer(PyObject *music, const char *attr, const char *capname)

@@ -331,10 +331,7 @@ static PyMethodDef mouse_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef mouse_module = {
-    PyModuleDef_HEAD_INIT, "mouse", "lumora module to work with the mouse", -1,
-    mouse_methods, nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(mouse_module, "mouse", "lumora module to work with the mouse", mouse_methods);
 
 PyMODINIT_FUNC PyInit_mouse(void)
 {

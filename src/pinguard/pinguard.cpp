@@ -256,17 +256,7 @@ static void lifelock_dealloc(PyObject *self)
     Py_TYPE(self)->tp_free(self);
 }
 
-// Static type object, every field zero but the header; the rest is filled
-// in by PyInit (an aggregate listing every slot would differ per Python).
-static PyTypeObject blank_type()
-{
-    PyTypeObject t{};
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
-    return t;
-}
-
-static PyTypeObject lmLifetimeLock_Type = blank_type();
+static PyTypeObject lmLifetimeLock_Type = lm_blank_type();
 
 static PyObject *lmSurface_LockLifetime(PyObject *surfobj, PyObject *lockobj)
 {
@@ -297,13 +287,12 @@ static PyObject *lmSurface_LockLifetime(PyObject *surfobj, PyObject *lockobj)
 
 static void *c_api[LM_PINGUARD_NUMSLOTS];
 
-static PyModuleDef pinguard_module = {
-    PyModuleDef_HEAD_INIT, "pinguard",
-    "Bookkeeping of surface locks.\n\n"
-    "Records which objects hold a surface locked, releases the locks of\n"
-    "lockers that died, and locks a subsurface's parent while the\n"
-    "subsurface is locked.  Used from C through its capsule.",
-    -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+static LM_MODULE_DEF(pinguard_module, "pinguard",
+                     "Bookkeeping of surface locks.\n\n"
+                     "Records which objects hold a surface locked, releases the locks of\n"
+                     "lockers that died, and locks a subsurface's parent while the\n"
+                     "subsurface is locked.  Used from C through its capsule.",
+                     nullptr);
 
 PyMODINIT_FUNC PyInit_pinguard(void)
 {
@@ -318,16 +307,10 @@ PyMODINIT_FUNC PyInit_pinguard(void)
         "lives.";
     lmLifetimeLock_Type.tp_weaklistoffset =
         offsetof(lmLifetimeLockObject, weakrefs);
-    if (PyType_Ready(&lmLifetimeLock_Type) < 0)
-        return nullptr;
-
-    PyObject *module = PyModule_Create2(&pinguard_module, 1013);
+    PyObject *module =
+        lm_module_with_type(&pinguard_module, "SurfLifeLock", &lmLifetimeLock_Type);
     if (!module)
         return nullptr;
-    if (lm_add_type(module, "SurfLifeLock", &lmLifetimeLock_Type) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
 
     c_api[LM_PINGUARD_TYPE] = &lmLifetimeLock_Type;
     c_api[LM_PINGUARD_PREP] = reinterpret_cast<void *>(lmSurface_Prep);

@@ -920,13 +920,10 @@ static void *c_api[LM_RECT_NUMSLOTS];
 
 }  // namespace lmrect
 
-static struct PyModuleDef rect_module = {
-    PyModuleDef_HEAD_INIT,
-    "rect",
-    "The Rect type: integer rectangles with geometry and collision tests.",
-    -1,
-    nullptr,  // the module exposes only its type
-    nullptr, nullptr, nullptr, nullptr};
+// The module exposes only its type.
+static LM_MODULE_DEF(rect_module, "rect",
+                     "The Rect type: integer rectangles with geometry and collision tests.",
+                     nullptr);
 
 PyMODINIT_FUNC PyInit_rect(void)
 {
@@ -945,16 +942,9 @@ PyMODINIT_FUNC PyInit_rect(void)
     }
     if (!RectType.tp_name)
         init_type();
-    if (PyType_Ready(&RectType) < 0)
-        return nullptr;
-
-    PyObject *m = PyModule_Create2(&rect_module, 1013);
+    PyObject *m = lm_module_with_type(&rect_module, "Rect", &RectType);
     if (!m)
         return nullptr;
-    if (lm_add_type(m, "Rect", &RectType) < 0) {
-        Py_DECREF(m);
-        return nullptr;
-    }
     c_api[LM_RECT_TYPE] = &RectType;
     c_api[LM_RECT_FROM_SDL] = (void *)api_from_sdl;
     c_api[LM_RECT_FROM_INTS] = (void *)api_from_ints;

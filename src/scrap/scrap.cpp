@@ -254,10 +254,7 @@ static PyMethodDef scrap_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef scrap_module = {
-    PyModuleDef_HEAD_INIT, "scrap", "lumora module for clipboard support.", -1,
-    scrap_methods, nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(scrap_module, "scrap", "lumora module for clipboard support.", scrap_methods);
 
 PyMODINIT_FUNC PyInit_scrap(void)
 {

@@ -20,7 +20,7 @@ using lmpx::Fmt;
 // Accepted for compatibility: the ordinary alpha blend.
 #define LM_BLEND_ALPHA_SDL2 0x12
 
-static PyTypeObject lmSurface_Type_ = {};
+static PyTypeObject lmSurface_Type_ = lm_blank_type();
 #define lmSurface_Type lmSurface_Type_
 
 namespace {
@@ -1765,10 +1765,9 @@ static void *c_api[LM_SURFACE_NUMSLOTS];
 
 extern PyMethodDef lm_surface_module_methods[];  // surface_kernels.cpp
 
-static PyModuleDef surface_module = {
-    PyModuleDef_HEAD_INIT, "surface",
-    "The Surface type: an image in memory that can be drawn on and blitted.",
-    -1, lm_surface_module_methods, nullptr, nullptr, nullptr, nullptr};
+static LM_MODULE_DEF(surface_module, "surface",
+                     "The Surface type: an image in memory that can be drawn on and blitted.",
+                     lm_surface_module_methods);
 
 PyMODINIT_FUNC PyInit_surface(void)
 {
@@ -1785,8 +1784,6 @@ PyMODINIT_FUNC PyInit_surface(void)
     }
 
     PyTypeObject &t = lmSurface_Type;
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
     t.tp_name = "lumora.surface.Surface";
     t.tp_basicsize = sizeof(lmSurfaceObject);
     t.tp_dealloc = surface_dealloc;
@@ -1803,16 +1800,9 @@ PyMODINIT_FUNC PyInit_surface(void)
     t.tp_methods = surface_methods;
     t.tp_init = surface_init;
     t.tp_new = surface_new;
-    if (PyType_Ready(&t) < 0)
-        return nullptr;
-
-    PyObject *module = PyModule_Create2(&surface_module, 1013);
+    PyObject *module = lm_module_with_type(&surface_module, "Surface", &t);
     if (!module)
         return nullptr;
-    if (lm_add_type(module, "Surface", &t) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
     c_api[LM_SURFACE_TYPE] = &t;
     c_api[LM_SURFACE_NEW] = reinterpret_cast<void *>(lmSurface_New2);
     c_api[LM_SURFACE_BLIT] = reinterpret_cast<void *>(lmSurface_Blit);

@@ -15,12 +15,7 @@ using lmgrid::Grid;
 
 namespace lmtg {
 
-PyTypeObject grid_type = [] {
-    PyTypeObject t{};
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
-    return t;
-}();
+PyTypeObject grid_type = lm_blank_type();
 
 PyObject *raise_closed()
 {
@@ -125,11 +120,7 @@ void release_lock_if_done(GridObject *top)
 
 PyObject *new_toplevel(PyTypeObject *type, PyObject *surface)
 {
-    SDL_Surface *s = lmSurface_AsSurface(surface);
-    if (!s) {
-        PyErr_SetString(lmExc_SDLError, "display Surface quit");
-        return nullptr;
-    }
+    LM_SURF_OR_RAISE(surface, s)
     int bpp = s->format->BytesPerPixel;
     if (bpp < 1 || bpp > 4) {
         PyErr_SetString(PyExc_ValueError, "unsupported bit depth for reference array");
@@ -941,10 +932,8 @@ PyMappingMethods grid_as_mapping = {grid_length, grid_subscript, grid_ass_subscr
 
 void *c_api[LM_TEXELGRID_NUMSLOTS];
 
-PyModuleDef texelgrid_module = {
-    PyModuleDef_HEAD_INIT, "texelgrid",
-    "The TexelGrid type: direct, x-first access to a surface's pixels.",
-    -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+LM_MODULE_DEF(texelgrid_module, "texelgrid",
+              "The TexelGrid type: direct, x-first access to a surface's pixels.", nullptr);
 
 }  // namespace
 
@@ -972,16 +961,9 @@ PyMODINIT_FUNC PyInit_texelgrid(void)
     t.tp_methods = grid_methods;
     t.tp_getset = grid_getset;
     t.tp_new = grid_new;
-    if (PyType_Ready(&t) < 0)
-        return nullptr;
-
-    PyObject *module = PyModule_Create2(&texelgrid_module, LM_API_VERSION);
+    PyObject *module = lm_module_with_type(&texelgrid_module, "TexelGrid", &t);
     if (!module)
         return nullptr;
-    if (lm_add_type(module, "TexelGrid", &t) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
     c_api[LM_TEXELGRID_TYPE] = &t;
     c_api[LM_TEXELGRID_NEW] = reinterpret_cast<void *>(lmTexelGrid_New);
     if (lm_export_slots(module, "texelgrid", c_api) < 0) {

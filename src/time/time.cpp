@@ -556,10 +556,7 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "time", "lumora module for monitoring time", -1, methods,
-    nullptr, nullptr, nullptr, nullptr,
-};
+LM_MODULE_DEF(module_def, "time", "lumora module for monitoring time", methods);
 
 }  // namespace
 
@@ -567,12 +564,8 @@ PyMODINIT_FUNC PyInit_time(void)
 {
     LM_IMPORT(base);
     LM_IMPORT(event);
-    if (PyType_Ready(&Clock_Type) < 0)
-        return nullptr;
-    lm::Ref mod(PyModule_Create2(&module_def, 1013));
+    lm::Ref mod(lm_module_with_type(&module_def, "Clock", &Clock_Type));
     if (!mod)
-        return nullptr;
-    if (lm_add_type(mod.get(), "Clock", &Clock_Type) < 0)
         return nullptr;
 
     // Timers must stop entering Python before the interpreter goes away.

@@ -89,10 +89,8 @@ static PyMethodDef touch_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static PyModuleDef touch_module = {
-    PyModuleDef_HEAD_INIT, "touch", "lumora module to work with touch input", -1,
-    touch_methods, nullptr, nullptr, nullptr, nullptr,
-};
+static LM_MODULE_DEF(touch_module, "touch", "lumora module to work with touch input",
+                     touch_methods);
 
 PyMODINIT_FUNC PyInit_touch(void)
 {

@@ -518,10 +518,8 @@ PyMethodDef music_methods[] = {
      "a sound file to follow the current"},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef music_module = {
-    PyModuleDef_HEAD_INIT, "tunestream",
-    "lumora module for controlling streamed audio", -1, music_methods,
-    nullptr, nullptr, nullptr, nullptr};
+LM_MODULE_DEF(music_module, "tunestream", "lumora module for controlling streamed audio",
+              music_methods);
 
 int add_pointer(PyObject *mod, const char *attr, const char *capname, void *p)
 {

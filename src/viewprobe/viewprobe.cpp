@@ -23,16 +23,8 @@ struct WrapObject {
 
 inline WrapObject *W(PyObject *o) { return reinterpret_cast<WrapObject *>(o); }
 
-PyTypeObject blank_type()
-{
-    PyTypeObject t{};
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
-    return t;
-}
-
-PyTypeObject wrap_type = blank_type();
-PyTypeObject mixin_type = blank_type();
+PyTypeObject wrap_type = lm_blank_type();
+PyTypeObject mixin_type = lm_blank_type();
 
 void reset_view(Py_buffer *v)
 {

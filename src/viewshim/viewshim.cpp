@@ -26,12 +26,7 @@ inline ShimObject *SH(PyObject *o)
     return reinterpret_cast<ShimObject *>(o);
 }
 
-PyTypeObject shim_type = [] {
-    PyTypeObject t{};
-    PyVarObject head[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.ob_base = head[0];
-    return t;
-}();
+PyTypeObject shim_type = lm_blank_type();
 
 constexpr int kFlagsRecordsRO = PyBUF_RECORDS_RO | LM_BUF_EXTENDED;  // 0x401C
 constexpr int kFlagsRecords = PyBUF_RECORDS | LM_BUF_EXTENDED;       // 0x401D
@@ -436,11 +431,10 @@ PyMethodDef shim_methods[] = {
 
 void *c_api[LM_VIEWSHIM_NUMSLOTS];
 
-PyModuleDef viewshim_module = {
-    PyModuleDef_HEAD_INIT, "viewshim",
-    "The ViewShim type: an object's pixel memory through the buffer protocol\n"
-    "and the version 3 array interface.",
-    -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+LM_MODULE_DEF(viewshim_module, "viewshim",
+              "The ViewShim type: an object's pixel memory through the buffer protocol\n"
+              "and the version 3 array interface.",
+              nullptr);
 
 }  // namespace
 
@@ -463,16 +457,9 @@ PyMODINIT_FUNC PyInit_viewshim(void)
     t.tp_methods = shim_methods;
     t.tp_getset = shim_getset;
     t.tp_new = shim_new;
-    if (PyType_Ready(&t) < 0)
-        return nullptr;
-
-    PyObject *module = PyModule_Create2(&viewshim_module, LM_API_VERSION);
+    PyObject *module = lm_module_with_type(&viewshim_module, "ViewShim", &t);
     if (!module)
         return nullptr;
-    if (lm_add_type(module, "ViewShim", &t) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
     c_api[LM_VIEWSHIM_TYPE] = &t;
     c_api[LM_VIEWSHIM_NEW] = reinterpret_cast<void *>(lmViewShim_New);
     c_api[LM_VIEWSHIM_GET_PARENT] = reinterpret_cast<void *>(lmViewShim_GetParent);
