@@ -8,50 +8,9 @@
 
 namespace {
 
-// Pixel values by size; 3-byte pixels are little-endian byte triples.
-template <int BPP>
-inline Uint32 load(const uint8_t *p)
-{
-    if (BPP == 1)
-        return p[0];
-    if (BPP == 3)
-        return (Uint32)p[0] | (Uint32)p[1] << 8 | (Uint32)p[2] << 16;
-    if (BPP == 2) {
-        uint16_t v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    Uint32 v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
-inline Uint32 load_any(const uint8_t *p, int bpp)
-{
-    switch (bpp) {
-    case 1: return load<1>(p);
-    case 2: return load<2>(p);
-    case 3: return load<3>(p);
-    default: return load<4>(p);
-    }
-}
-
-template <int BPP>
-inline void store(uint8_t *p, Uint32 v)
-{
-    if (BPP == 3) {
-        p[0] = (uint8_t)v;
-        p[1] = (uint8_t)(v >> 8);
-        p[2] = (uint8_t)(v >> 16);
-    } else if (BPP == 1) {
-        p[0] = (uint8_t)v;
-    } else if (BPP == 2) {
-        uint16_t s = (uint16_t)v;
-        memcpy(p, &s, 2);
-    } else {
-        memcpy(p, &v, 4);
-    }
-}
+using lmxf::load;
+using lmxf::load_any;
+using lmxf::store;
 
 // 32 flag bytes (0 or 1) as one word, flag b at bit b: a multiply gathers
 // the low bits of eight bytes into the top byte without carries.
@@ -93,19 +52,7 @@ void scan(const lmmask::PixView &s, bitmask_t *m, P pred)
 template <typename P>
 void scan_any(const lmmask::PixView &s, bitmask_t *m, P pred)
 {
-    switch (s.bpp) {
-    case 1: scan<1>(s, m, pred); break;
-    case 2: scan<2>(s, m, pred); break;
-    case 3: scan<3>(s, m, pred); break;
-    default: scan<4>(s, m, pred); break;
-    }
-}
-
-// Channel by masks: ((v & mask) >> shift) << loss; a shift of 32 or more
-// gives 0.
-inline int channel(Uint32 v, Uint32 mask, unsigned shift, unsigned loss)
-{
-    return shift >= 32 ? 0 : (int)(((v & mask) >> shift) << loss);
+    lmxf::by_size(s.bpp, [&](auto n) { scan<decltype(n)::value>(s, m, pred); });
 }
 
 struct Rgb {
@@ -114,9 +61,9 @@ struct Rgb {
 
 inline Rgb rgb_of(Uint32 v, const SDL_PixelFormat *f)
 {
-    return {channel(v, f->Rmask, f->Rshift, f->Rloss),
-            channel(v, f->Gmask, f->Gshift, f->Gloss),
-            channel(v, f->Bmask, f->Bshift, f->Bloss)};
+    return {(int)lmxf::channel(v, f->Rmask, f->Rshift, f->Rloss),
+            (int)lmxf::channel(v, f->Gmask, f->Gshift, f->Gloss),
+            (int)lmxf::channel(v, f->Bmask, f->Bshift, f->Bloss)};
 }
 
 template <int BPP>
@@ -154,11 +101,7 @@ namespace lmmask {
 PixView view_of(SDL_Surface *s)
 {
     PixView v;
-    v.pixels = static_cast<uint8_t *>(s->pixels);
-    v.w = s->w;
-    v.h = s->h;
-    v.pitch = s->pitch;
-    v.bpp = s->format->BytesPerPixel;
+    static_cast<lmxf::Image &>(v) = lmxf::image_of(s);
     v.fmt = s->format;
     return v;
 }
@@ -219,12 +162,7 @@ void paint_mask(const bitmask_t *m, const PixView &dst, const Paint &p,
 {
     if (!m->w || !m->h || !dst.w || !dst.h)
         return;
-    switch (dst.bpp) {
-    case 1: paint<1>(m, dst, p, dx, dy); break;
-    case 2: paint<2>(m, dst, p, dx, dy); break;
-    case 3: paint<3>(m, dst, p, dx, dy); break;
-    default: paint<4>(m, dst, p, dx, dy); break;
-    }
+    lmxf::by_size(dst.bpp, [&](auto n) { paint<decltype(n)::value>(m, dst, p, dx, dy); });
 }
 
 }  // namespace lmmask

@@ -6,13 +6,12 @@
 #include <SDL.h>
 
 #include "bitmask.h"
+#include "../transform/pixels.h"
 
 namespace lmmask {
 
-// A locked surface's pixels.
-struct PixView {
-    uint8_t *pixels = nullptr;
-    int w = 0, h = 0, pitch = 0, bpp = 0;
+// A locked surface's pixels and their format.
+struct PixView : lmxf::Image {
     const SDL_PixelFormat *fmt = nullptr;
 };
 PixView view_of(SDL_Surface *s);

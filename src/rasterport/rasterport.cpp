@@ -102,6 +102,24 @@ class Lock {
     bool ok_;
 };
 
+// surface_to_array and map_array: runs `copy()` with the surface locked for
+// itself; None, or null with the error set.  `copy` takes its array views
+// in its own scope, so they are released before the unlock.
+template <typename Copy>
+PyObject *with_surface_locked(PyObject *surfobj, Copy copy)
+{
+    // Tested before locking: locking a quit surface is not an option.
+    if (!lmSurface_AsSurface(surfobj))
+        return raise_quit();
+    Lock lock(surfobj, surfobj);
+    if (!lock.ok())
+        return nullptr;
+    const bool ok = copy();
+    if (!lock.unlock() || !ok)
+        return nullptr;
+    Py_RETURN_NONE;
+}
+
 Pixels pixels_of(SDL_Surface *s)
 {
     return {static_cast<Uint8 *>(s->pixels), s->w, s->h, s->pitch, s->format->BytesPerPixel};
@@ -294,21 +312,11 @@ PyObject *surface_to_array(PyObject *, PyObject *args, PyObject *kwds)
                                      &array, &lmSurface_Type, &surfobj, kind_converter, &kind,
                                      &opaque, &clear))
         return nullptr;
-    // Tested before locking: locking a quit surface is not an option.
-    if (!lmSurface_AsSurface(surfobj))
-        return raise_quit();
-    Lock lock(surfobj, surfobj);
-    if (!lock.ok())
-        return nullptr;
-    bool ok;
-    {
+    return with_surface_locked(surfobj, [&] {
         View view;
-        ok = view.get(array, kTargetFlags) &&
-             copy_surface(view, lmSurface_AsSurface(surfobj), kind, opaque, clear);
-    }
-    if (!lock.unlock() || !ok)
-        return nullptr;
-    Py_RETURN_NONE;
+        return view.get(array, kTargetFlags) &&
+               copy_surface(view, lmSurface_AsSurface(surfobj), kind, opaque, clear);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -389,25 +397,17 @@ PyObject *map_array(PyObject *, PyObject *args)
     PyObject *target, *source, *surfobj;
     if (!PyArg_ParseTuple(args, "OOO!", &target, &source, &lmSurface_Type, &surfobj))
         return nullptr;
-    if (!lmSurface_AsSurface(surfobj))
-        return raise_quit();
-    Lock lock(surfobj, surfobj);
-    if (!lock.ok())
-        return nullptr;
-    bool ok;
-    {
+    return with_surface_locked(surfobj, [&] {
         View tv, sv;
-        ok = tv.get(target, kTargetFlags) && sv.get(source, kSourceFlags);
+        if (!tv.get(target, kTargetFlags) || !sv.get(source, kSourceFlags))
+            return false;
         SDL_Surface *s = lmSurface_AsSurface(surfobj);
-        if (ok && !s) {
+        if (!s) {
             raise_quit();
-            ok = false;
+            return false;
         }
-        ok = ok && map_views(tv, sv, s);
-    }
-    if (!lock.unlock() || !ok)
-        return nullptr;
-    Py_RETURN_NONE;
+        return map_views(tv, sv, s);
+    });
 }
 
 // ---------------------------------------------------------------------------

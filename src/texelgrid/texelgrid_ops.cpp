@@ -124,6 +124,27 @@ PyObject *copy_grid(PyObject *self)
 Uint32 white(const SDL_Surface *s) { return SDL_MapRGBA(s->format, 255, 255, 255, 255); }
 Uint32 black(const SDL_Surface *s) { return SDL_MapRGBA(s->format, 0, 0, 0, 255); }
 
+// extract and compare: a copy of this array with every pixel marked white
+// where it matches and black where not.  `m.fb` is set by the caller;
+// `mark(g, bpp, yes, no)` runs on the copy with the interpreter lock
+// released.
+template <typename Mark>
+PyObject *marked_copy(PyObject *self, Match &m, float distance, Mark mark)
+{
+    lm::Ref out(copy_grid(self));
+    if (!out)
+        return nullptr;
+    SDL_Surface *ns = lmSurface_AsSurface(G(out.get())->surface);
+    m.distance = distance;
+    m.fa = ns->format;
+    Grid g = grid_of(G(out.get()));
+    {
+        lm::GilRelease nogil;
+        mark(g, ns->format->BytesPerPixel, white(ns), black(ns));
+    }
+    return out.release();
+}
+
 }  // namespace
 
 PyObject *tg_make_surface(PyObject *self, PyObject *)
@@ -170,19 +191,10 @@ PyObject *tg_extract(PyObject *self, PyObject *args, PyObject *kwds)
     Match m;
     if (!color_or_raise(color, s, &ref) || !read_weights(weights, m.w))
         return nullptr;
-    lm::Ref out(copy_grid(self));
-    if (!out)
-        return nullptr;
-    SDL_Surface *ns = lmSurface_AsSurface(G(out.get())->surface);
-    m.distance = distance;
-    m.fa = ns->format;
     m.fb = s->format;
-    Grid g = grid_of(G(out.get()));
-    {
-        lm::GilRelease nogil;
-        lmgrid::mark(g, ns->format->BytesPerPixel, m, ref, white(ns), black(ns));
-    }
-    return out.release();
+    return marked_copy(self, m, distance, [&](const Grid &g, int bpp, Uint32 yes, Uint32 no) {
+        lmgrid::mark(g, bpp, m, ref, yes, no);
+    });
 }
 
 PyObject *tg_compare(PyObject *self, PyObject *args, PyObject *kwds)
@@ -216,20 +228,11 @@ PyObject *tg_compare(PyObject *self, PyObject *args, PyObject *kwds)
         PyErr_SetString(PyExc_ValueError, "bit depths do not match");
         return nullptr;
     }
-    lm::Ref out(copy_grid(self));
-    if (!out)
-        return nullptr;
-    SDL_Surface *ns = lmSurface_AsSurface(G(out.get())->surface);
-    m.distance = distance;
-    m.fa = ns->format;
     m.fb = os->format;
-    Grid g = grid_of(G(out.get()));
-    Grid og = grid_of(b);
-    {
-        lm::GilRelease nogil;
-        lmgrid::mark_pairs(g, og, ns->format->BytesPerPixel, m, white(ns), black(ns));
-    }
-    return out.release();
+    const Grid og = grid_of(b);
+    return marked_copy(self, m, distance, [&](const Grid &g, int bpp, Uint32 yes, Uint32 no) {
+        lmgrid::mark_pairs(g, og, bpp, m, yes, no);
+    });
 }
 
 PyObject *tg_replace(PyObject *self, PyObject *args, PyObject *kwds)

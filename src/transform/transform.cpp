@@ -240,6 +240,39 @@ bool parse(PyObject *args, PyObject *kw, const char *format,
                                        const_cast<char **>(kws), out...) != 0;
 }
 
+// The (surface, dest_surface=None) arguments: the live source, or null with
+// the error set (a quit dest_surface is refused too).
+SDL_Surface *parse_src_dest(PyObject *args, PyObject *kw, PyObject **srcobj,
+                            PyObject **destobj)
+{
+    static const char *const kws[] = {"surface", "dest_surface", nullptr};
+    PyObject *destarg = nullptr;
+    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, srcobj, &destarg) ||
+        !opt_surface(destarg, "dest_surface", destobj))
+        return nullptr;
+    SDL_Surface *src = live(*srcobj);
+    if (!src || (*destobj && !live(*destobj)))
+        return nullptr;
+    return src;
+}
+
+// A w x h result shaped like `src`: the caller's surface must have that
+// size and the source's pixel size.
+bool settle_sized(Target &t, PyObject *destobj, SDL_Surface *src, int w, int h,
+                  const char *size_msg)
+{
+    return t.settle(destobj, src, w, h) && same_size(t.surf, w, h, size_msg) &&
+           same_format(src, t.surf);
+}
+
+bool nonnegative_size(int width, int height)
+{
+    if (width >= 0 && height >= 0)
+        return true;
+    PyErr_SetString(PyExc_ValueError, "Cannot scale to negative size");
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // scale, scale_by
 // ---------------------------------------------------------------------------
@@ -285,21 +318,19 @@ bool scaled_size(SDL_Surface *s, float fx, float fy, int *w, int *h)
     return true;
 }
 
+const char *const kSizeError =
+    "Destination surface not the given width or height.";
+
 PyObject *stretch_nearest(PyObject *srcobj, PyObject *destobj, int width,
                           int height)
 {
-    if (width < 0 || height < 0) {
-        PyErr_SetString(PyExc_ValueError, "Cannot scale to negative size");
+    if (!nonnegative_size(width, height))
         return nullptr;
-    }
     SDL_Surface *src = live(srcobj);
     if (!src || (destobj && !live(destobj)))
         return nullptr;
     Target t;
-    if (!t.settle(destobj, src, width, height) ||
-        !same_size(t.surf, width, height,
-                   "Destination surface not the given width or height.") ||
-        !same_format(src, t.surf))
+    if (!settle_sized(t, destobj, src, width, height, kSizeError))
         return nullptr;
     if (width && height && src->w && src->h) {
         size_t bytes;
@@ -375,10 +406,8 @@ TransformState *state_of(PyObject *module)
 PyObject *smooth_core(PyObject *module, PyObject *srcobj, PyObject *destobj,
                       int width, int height)
 {
-    if (width < 0 || height < 0) {
-        PyErr_SetString(PyExc_ValueError, "Cannot scale to negative size");
+    if (!nonnegative_size(width, height))
         return nullptr;
-    }
     SDL_Surface *src = live(srcobj);
     if (!src)
         return nullptr;
@@ -391,10 +420,7 @@ PyObject *smooth_core(PyObject *module, PyObject *srcobj, PyObject *destobj,
     Target t;
     // The filters write whole 3- or 4-byte pixels: a destination of
     // another pixel size would be overrun.
-    if (!t.settle(destobj, src, width, height) ||
-        !same_size(t.surf, width, height,
-                   "Destination surface not the given width or height.") ||
-        !same_format(src, t.surf))
+    if (!settle_sized(t, destobj, src, width, height, kSizeError))
         return nullptr;
     // An empty source has nothing to filter from: the destination stays
     // as it is (the passes would read outside it).
@@ -721,26 +747,13 @@ PyObject *tf_threshold(PyObject *, PyObject *args, PyObject *kw)
     return PyLong_FromLongLong(count);
 }
 
-// laplacian and grayscale: the result shaped like the source.
-bool settle_like(Target &t, PyObject *destobj, SDL_Surface *src,
-                 const char *size_msg)
-{
-    return t.settle(destobj, src, src->w, src->h) &&
-           same_size(t.surf, src->w, src->h, size_msg) &&
-           same_format(src, t.surf);
-}
-
 PyObject *tf_laplacian(PyObject *, PyObject *args, PyObject *kw)
 {
-    static const char *const kws[] = {"surface", "dest_surface", nullptr};
-    PyObject *srcobj, *destarg = nullptr, *destobj;
-    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
-        !opt_surface(destarg, "dest_surface", &destobj))
-        return nullptr;
-    SDL_Surface *src = live(srcobj);
+    PyObject *srcobj, *destobj;
+    SDL_Surface *src = parse_src_dest(args, kw, &srcobj, &destobj);
     Target t;
-    if (!src || (destobj && !live(destobj)) ||
-        !settle_like(t, destobj, src, "Destination surface not the same size."))
+    if (!src || !settle_sized(t, destobj, src, src->w, src->h,
+                              "Destination surface not the same size."))
         return nullptr;
     {
         Hold hd, hs;
@@ -914,17 +927,12 @@ PyObject *tf_average_color(PyObject *, PyObject *args, PyObject *kw)
 
 PyObject *tf_grayscale(PyObject *, PyObject *args, PyObject *kw)
 {
-    static const char *const kws[] = {"surface", "dest_surface", nullptr};
-    PyObject *srcobj, *destarg = nullptr, *destobj;
-    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
-        !opt_surface(destarg, "dest_surface", &destobj))
-        return nullptr;
-    SDL_Surface *src = live(srcobj);
+    PyObject *srcobj, *destobj;
+    SDL_Surface *src = parse_src_dest(args, kw, &srcobj, &destobj);
     Target t;
-    if (!src || (destobj && !live(destobj)) ||
-        !settle_like(t, destobj, src,
-                     "Destination surface must be the same size as source "
-                     "surface."))
+    if (!src || !settle_sized(t, destobj, src, src->w, src->h,
+                              "Destination surface must be the same size "
+                              "as source surface."))
         return nullptr;
     {
         // The interpreter lock is kept: the loop is short for the sizes
@@ -943,21 +951,15 @@ PyObject *tf_grayscale(PyObject *, PyObject *args, PyObject *kw)
 
 PyObject *tf_scale2x(PyObject *, PyObject *args, PyObject *kw)
 {
-    static const char *const kws[] = {"surface", "dest_surface", nullptr};
-    PyObject *srcobj, *destarg = nullptr, *destobj;
-    if (!parse(args, kw, "O!|O", kws, &lmSurface_Type, &srcobj, &destarg) ||
-        !opt_surface(destarg, "dest_surface", &destobj))
-        return nullptr;
-    SDL_Surface *src = live(srcobj);
-    if (!src || (destobj && !live(destobj)))
+    PyObject *srcobj, *destobj;
+    SDL_Surface *src = parse_src_dest(args, kw, &srcobj, &destobj);
+    if (!src)
         return nullptr;
     if (src->w > INT_MAX / 2 || src->h > INT_MAX / 2)
         return PyErr_NoMemory();
     Target t;
-    if (!t.settle(destobj, src, src->w * 2, src->h * 2) ||
-        !same_size(t.surf, src->w * 2, src->h * 2,
-                   "Destination surface not 2x bigger.") ||
-        !same_format(src, t.surf))
+    if (!settle_sized(t, destobj, src, src->w * 2, src->h * 2,
+                      "Destination surface not 2x bigger."))
         return nullptr;
     if (src->w && src->h) {
         Hold hd, hs;
@@ -999,24 +1001,23 @@ PyObject *tf_rotozoom(PyObject *, PyObject *args, PyObject *kw)
         return nullptr;
     }
     lmxf::RotozoomStatus status;
-    if (src->format->BitsPerPixel == 32) {
+    auto run = [&] {
+        lm::GilRelease nogil;
+        made.reset(lmxf::rotozoom_core(src, angle, scale, 1, &status));
+    };
+    // Other depths are converted by a blit first, which refuses a locked
+    // source: for them the lock is only taken to bring a subsurface's
+    // pixels up to date.
+    const bool direct = src->format->BitsPerPixel == 32;
+    {
         Hold hs;
         if (!hs.lock(srcobj))
             return nullptr;
-        lm::GilRelease nogil;
-        made.reset(lmxf::rotozoom_core(src, angle, scale, 1, &status));
+        if (direct)
+            run();
     }
-    else {
-        // Converted by a blit first, which refuses a locked source: the
-        // lock is only taken to bring a subsurface's pixels up to date.
-        {
-            Hold hs;
-            if (!hs.lock(srcobj))
-                return nullptr;
-        }
-        lm::GilRelease nogil;
-        made.reset(lmxf::rotozoom_core(src, angle, scale, 1, &status));
-    }
+    if (!direct)
+        run();
     if (!made.get()) {
         if (status == lmxf::ROTOZOOM_NO_MEMORY)
             return PyErr_NoMemory();
