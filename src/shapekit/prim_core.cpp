@@ -8,10 +8,10 @@
 // formats whose channels are whole bytes.  Opaque colours never read the
 // destination.
 
+#include "pixelrw.h"
 #include "prims.h"
 
 #include <cstring>
-#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -30,48 +30,8 @@ inline Uint8 *addr(SDL_Surface *s, int x, int y)
            (ptrdiff_t)x * s->format->BytesPerPixel;
 }
 
-// 3-byte pixels are read and written little-endian.
-inline Uint32 load(const Uint8 *p, int bpp)
-{
-    switch (bpp) {
-    case 1:
-        return *p;
-    case 2: {
-        Uint16 v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    case 3:
-        return (Uint32)p[0] | ((Uint32)p[1] << 8) | ((Uint32)p[2] << 16);
-    default: {
-        Uint32 v;
-        memcpy(&v, p, 4);
-        return v;
-    }
-    }
-}
-
-inline void store(Uint8 *p, int bpp, Uint32 v)
-{
-    switch (bpp) {
-    case 1:
-        *p = (Uint8)v;
-        break;
-    case 2: {
-        Uint16 w = (Uint16)v;
-        memcpy(p, &w, 2);
-        break;
-    }
-    case 3:
-        p[0] = (Uint8)v;
-        p[1] = (Uint8)(v >> 8);
-        p[2] = (Uint8)(v >> 16);
-        break;
-    default:
-        memcpy(p, &v, 4);
-        break;
-    }
-}
+inline Uint32 load(const Uint8 *p, int bpp) { return lm::px_load(p, bpp); }
+inline void store(Uint8 *p, int bpp, Uint32 v) { lm::px_store(p, bpp, v); }
 
 // n copies of the pixel value v from p on.
 void store_run(Uint8 *p, int bpp, size_t n, Uint32 v)
@@ -411,6 +371,18 @@ const Tint *lane_tint(const SDL_PixelFormat *f, Uint32 rgba)
     return &t;
 }
 
+// Orders a, b into *lo <= *hi and clips them to [from, to]; false when
+// the run misses it.
+inline bool clip_range(int a, int b, int from, int to, int *lo, int *hi)
+{
+    const int l = a < b ? a : b, h = a < b ? b : a;
+    if (h < from || l > to)
+        return false;
+    *lo = l < from ? from : l;
+    *hi = h > to ? to : h;
+    return true;
+}
+
 }  // namespace
 
 int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
@@ -437,15 +409,10 @@ int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
 int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
 {
     Bounds b = bounds_of(s);
-    if (b.empty)
+    int lo, hi;
+    if (b.empty || y < b.top || y > b.bottom ||
+        !clip_range(x1, x2, b.left, b.right, &lo, &hi))
         return 0;
-    int lo = x1 < x2 ? x1 : x2, hi = x1 < x2 ? x2 : x1;
-    if (hi < b.left || lo > b.right || y < b.top || y > b.bottom)
-        return 0;
-    if (lo < b.left)
-        lo = b.left;
-    if (hi > b.right)
-        hi = b.right;
     if (!store_only && (rgba & 0xFF) != 255)
         return filled_rect_alpha(s, lo, y, hi, y, rgba);
     MustLock lock(s);
@@ -459,15 +426,10 @@ int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
 int vline(SDL_Surface *s, int x, int y1, int y2, Uint32 rgba)
 {
     Bounds b = bounds_of(s);
-    if (b.empty)
+    int lo, hi;
+    if (b.empty || x < b.left || x > b.right ||
+        !clip_range(y1, y2, b.top, b.bottom, &lo, &hi))
         return 0;
-    int lo = y1 < y2 ? y1 : y2, hi = y1 < y2 ? y2 : y1;
-    if (hi < b.top || lo > b.bottom || x < b.left || x > b.right)
-        return 0;
-    if (lo < b.top)
-        lo = b.top;
-    if (hi > b.bottom)
-        hi = b.bottom;
     if ((rgba & 0xFF) != 255)
         return filled_rect_alpha(s, x, lo, x, hi, rgba);
     MustLock lock(s);
@@ -511,22 +473,9 @@ int box(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
     if (!s)
         return fail("null surface");
     Bounds b = bounds_of(s);
-    if (b.empty)
+    if (b.empty || !clip_range(x1, x2, b.left, b.right, &x1, &x2) ||
+        !clip_range(y1, y2, b.top, b.bottom, &y1, &y2))
         return 0;
-    if (x1 > x2)
-        std::swap(x1, x2);
-    if (y1 > y2)
-        std::swap(y1, y2);
-    if (x2 < b.left || x1 > b.right || y2 < b.top || y1 > b.bottom)
-        return 0;
-    if (x1 < b.left)
-        x1 = b.left;
-    if (x2 > b.right)
-        x2 = b.right;
-    if (y1 < b.top)
-        y1 = b.top;
-    if (y2 > b.bottom)
-        y2 = b.bottom;
     if (x1 == x2 && y1 == y2)
         return pixel_locked(s, x1, y1, rgba);
     if (x1 == x2)
