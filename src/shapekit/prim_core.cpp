@@ -406,6 +406,33 @@ int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
     return fill_alpha(s, x1, y1, x2, y2, map_packed(s, rgba), rgba & 0xFF);
 }
 
+namespace {
+
+// Fills x1..x2, y1..y2, already clipped: blended when the colour is
+// translucent (unless `store_only`), else the mapped value stored.
+int fill_clipped(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
+                 bool store_only)
+{
+    if (!store_only && (rgba & 0xFF) != 255)
+        return filled_rect_alpha(s, x1, y1, x2, y2, rgba);
+    MustLock lock(s);
+    if (!lock.ok())
+        return -1;
+    const Uint32 v = map_packed(s, rgba);
+    const int bpp = s->format->BytesPerPixel;
+    if (x1 == x2) {
+        Uint8 *p = addr(s, x1, y1);
+        for (int y = y1; y <= y2; ++y, p += s->pitch)
+            store(p, bpp, v);
+        return 0;
+    }
+    for (int y = y1; y <= y2; ++y)
+        store_run(addr(s, x1, y), bpp, (size_t)(x2 - x1) + 1, v);
+    return 0;
+}
+
+}  // namespace
+
 int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
 {
     Bounds b = bounds_of(s);
@@ -413,14 +440,7 @@ int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
     if (b.empty || y < b.top || y > b.bottom ||
         !clip_range(x1, x2, b.left, b.right, &lo, &hi))
         return 0;
-    if (!store_only && (rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, lo, y, hi, y, rgba);
-    MustLock lock(s);
-    if (!lock.ok())
-        return -1;
-    store_run(addr(s, lo, y), s->format->BytesPerPixel, (size_t)(hi - lo) + 1,
-              map_packed(s, rgba));
-    return 0;
+    return fill_clipped(s, lo, y, hi, y, rgba, store_only);
 }
 
 int vline(SDL_Surface *s, int x, int y1, int y2, Uint32 rgba)
@@ -430,20 +450,20 @@ int vline(SDL_Surface *s, int x, int y1, int y2, Uint32 rgba)
     if (b.empty || x < b.left || x > b.right ||
         !clip_range(y1, y2, b.top, b.bottom, &lo, &hi))
         return 0;
-    if ((rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, x, lo, x, hi, rgba);
-    MustLock lock(s);
-    if (!lock.ok())
-        return -1;
-    const Uint32 v = map_packed(s, rgba);
-    const int bpp = s->format->BytesPerPixel;
-    Uint8 *p = addr(s, x, lo);
-    for (int y = lo; y <= hi; ++y, p += s->pitch)
-        store(p, bpp, v);
-    return 0;
+    return fill_clipped(s, x, lo, x, hi, rgba, false);
 }
 
 namespace {
+
+// A rectangle one pixel wide or high: a pixel, a column or a row.
+int thin_rect(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
+{
+    if (x1 == x2 && y1 == y2)
+        return pixel_locked(s, x1, y1, rgba);
+    if (x1 == x2)
+        return vline(s, x1, y1, y2, rgba);
+    return hline(s, x1, x2, y1, rgba, false);
+}
 
 int rectangle(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
 {
@@ -451,12 +471,8 @@ int rectangle(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
         return fail("null surface");
     if (bounds_of(s).empty)
         return 0;
-    if (x1 == x2 && y1 == y2)
-        return pixel_locked(s, x1, y1, rgba);
-    if (x1 == x2)
-        return vline(s, x1, y1, y2, rgba);
-    if (y1 == y2)
-        return hline(s, x1, x2, y1, rgba, false);
+    if (x1 == x2 || y1 == y2)
+        return thin_rect(s, x1, y1, x2, y2, rgba);
     int xa = x1 < x2 ? x1 : x2, xb = x1 < x2 ? x2 : x1;
     int ya = y1 < y2 ? y1 : y2, yb = y1 < y2 ? y2 : y1;
     int result = hline(s, xa, xb, ya, rgba, false);
@@ -476,22 +492,9 @@ int box(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
     if (b.empty || !clip_range(x1, x2, b.left, b.right, &x1, &x2) ||
         !clip_range(y1, y2, b.top, b.bottom, &y1, &y2))
         return 0;
-    if (x1 == x2 && y1 == y2)
-        return pixel_locked(s, x1, y1, rgba);
-    if (x1 == x2)
-        return vline(s, x1, y1, y2, rgba);
-    if (y1 == y2)
-        return hline(s, x1, x2, y1, rgba, false);
-    if ((rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, x1, y1, x2, y2, rgba);
-    MustLock lock(s);
-    if (!lock.ok())
-        return -1;
-    const Uint32 v = map_packed(s, rgba);
-    const int bpp = s->format->BytesPerPixel;
-    for (int y = y1; y <= y2; ++y)
-        store_run(addr(s, x1, y), bpp, (size_t)(x2 - x1) + 1, v);
-    return 0;
+    if (x1 == x2 || y1 == y2)
+        return thin_rect(s, x1, y1, x2, y2, rgba);
+    return fill_clipped(s, x1, y1, x2, y2, rgba, false);
 }
 
 }  // namespace
