@@ -184,26 +184,23 @@ def line(m, x1, y1, x2, y2, c):
                     y += sy
         return
     ax, ay = 2 * abs(x2 - x1), 2 * abs(y2 - y1)
-    x, y = x1, y1
     if ax > ay:
-        d = ay - ax // 2
-        while x != x2:
-            m.put(x, y, c)
-            if d > 0 or (d == 0 and sx == 1):
-                y += sy
-                d -= ax
-            x += sx
-            d += ay
+        _midpoint(lambda a, b: m.put(a, b, c), x1, y1, x2, sx, sy, ax, ay)
     else:
-        d = ax - ay // 2
-        while y != y2:
-            m.put(x, y, c)
-            if d > 0 or (d == 0 and sy == 1):
-                x += sx
-                d -= ay
-            y += sy
-            d += ax
-    m.put(x, y, c)
+        _midpoint(lambda a, b: m.put(b, a, c), y1, x1, y2, sy, sx, ay, ax)
+
+
+def _midpoint(put, a, b, a_end, sa, sb, da, db):
+    """Midpoint walk along the major axis a, both end points included."""
+    d = db - da // 2
+    while a != a_end:
+        put(a, b)
+        if d > 0 or (d == 0 and sa == 1):
+            b += sb
+            d -= da
+        a += sa
+        d += db
+    put(a, b)
 
 
 def aaline(m, x1, y1, x2, y2, c, endpoint):

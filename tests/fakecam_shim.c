@@ -130,28 +130,32 @@ static int open_fake(const char *path, int flags)
     return fake_fd;
 }
 
-int open(const char *path, int flags, ...)
+/* open and open64: `extra` is what the 64-bit entry adds to the flags. */
+static int open_either(const char *path, int flags, int extra, va_list ap)
 {
     resolve();
     if (is_fake_path(path))
         return open_fake(path, flags);
+    int mode = va_arg(ap, int);
+    return real_open(path, flags | extra, mode);
+}
+
+int open(const char *path, int flags, ...)
+{
     va_list ap;
     va_start(ap, flags);
-    int mode = va_arg(ap, int);
+    int fd = open_either(path, flags, 0, ap);
     va_end(ap);
-    return real_open(path, flags, mode);
+    return fd;
 }
 
 int open64(const char *path, int flags, ...)
 {
-    resolve();
-    if (is_fake_path(path))
-        return open_fake(path, flags);
     va_list ap;
     va_start(ap, flags);
-    int mode = va_arg(ap, int);
+    int fd = open_either(path, flags, O_LARGEFILE, ap);
     va_end(ap);
-    return real_open(path, flags | O_LARGEFILE, mode);
+    return fd;
 }
 
 int close(int fd)
@@ -191,6 +195,15 @@ static int accepts(unsigned pf)
             break;
     }
     return 0;
+}
+
+/* The failures QUERYBUF and QBUF share: a failing step (the late one only
+ * while streaming), then an index past the granted buffers. */
+static int buffer_error(const struct v4l2_buffer *b, const char *step, const char *late)
+{
+    if (fail(step) || (streaming && fail(late)))
+        return EIO;
+    return b->index >= nbufs ? EINVAL : 0;
 }
 
 static int serve(unsigned long req, void *arg)
@@ -247,10 +260,9 @@ static int serve(unsigned long req, void *arg)
     }
     case VIDIOC_QUERYBUF: {
         struct v4l2_buffer *b = arg;
-        if (fail("querybuf") || (streaming && fail("querybuf_late")))
-            return err(EIO);
-        if (b->index >= nbufs)
-            return err(EINVAL);
+        int e = buffer_error(b, "querybuf", "querybuf_late");
+        if (e)
+            return err(e);
         b->length = (unsigned)frame_len();
         b->m.offset = b->index * 4096u;
         b->flags = 0;
@@ -262,10 +274,9 @@ static int serve(unsigned long req, void *arg)
     }
     case VIDIOC_QBUF: {
         struct v4l2_buffer *b = arg;
-        if (fail("qbuf") || (streaming && fail("qbuf_late")))
-            return err(EIO);
-        if (b->index >= nbufs)
-            return err(EINVAL);
+        int e = buffer_error(b, "qbuf", "qbuf_late");
+        if (e)
+            return err(e);
         bufs[b->index].queued = 1;
         return 0;
     }

@@ -1,7 +1,7 @@
 // Camera pixel conversions (see camconv.h).
 #include "camconv.h"
+#include "pixelrw.h"
 
-#include <cstring>
 
 namespace {
 
@@ -31,21 +31,9 @@ inline void put_rgb(Uint8 *p, const SDL_PixelFormat *f, unsigned r, unsigned g, 
     default:
         break;
     }
-    Uint32 v = pack_channel(r, f->Rloss, f->Rshift) | pack_channel(g, f->Gloss, f->Gshift) |
-               pack_channel(b, f->Bloss, f->Bshift);
-    switch (f->BytesPerPixel) {
-    case 1:
-        *p = (Uint8)v;
-        break;
-    case 2: {
-        Uint16 w = (Uint16)v;
-        memcpy(p, &w, 2);
-        break;
-    }
-    default:
-        memcpy(p, &v, 4);
-        break;
-    }
+    lm::px_store(p, f->BytesPerPixel,
+                 pack_channel(r, f->Rloss, f->Rshift) | pack_channel(g, f->Gloss, f->Gshift) |
+                     pack_channel(b, f->Bloss, f->Bshift));
 }
 
 // HSV: V to red, H to green, S to blue; 3-byte pixels get V, S, H in memory.
@@ -142,24 +130,7 @@ inline RGB surface_rgb(const lmCamSurfaceSrc *s, int x, int y)
 {
     const SDL_PixelFormat *f = s->format;
     const Uint8 *p = s->pixels + (ptrdiff_t)y * s->pitch + (ptrdiff_t)x * f->BytesPerPixel;
-    Uint32 v;
-    switch (f->BytesPerPixel) {
-    case 1:
-        v = *p;
-        break;
-    case 2: {
-        Uint16 w;
-        memcpy(&w, p, 2);
-        v = w;
-        break;
-    }
-    case 3:
-        v = (Uint32)p[0] | ((Uint32)p[1] << 8) | ((Uint32)p[2] << 16);
-        break;
-    default:
-        memcpy(&v, p, 4);
-        break;
-    }
+    const Uint32 v = lm::px_load(p, f->BytesPerPixel);
     return RGB{surface_channel(v, f->Rmask, f->Rshift, f->Rloss),
                surface_channel(v, f->Gmask, f->Gshift, f->Gloss),
                surface_channel(v, f->Bmask, f->Bshift, f->Bloss)};

@@ -8,10 +8,10 @@
 // formats whose channels are whole bytes.  Opaque colours never read the
 // destination.
 
+#include "pixelrw.h"
 #include "prims.h"
 
 #include <cstring>
-#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -30,48 +30,8 @@ inline Uint8 *addr(SDL_Surface *s, int x, int y)
            (ptrdiff_t)x * s->format->BytesPerPixel;
 }
 
-// 3-byte pixels are read and written little-endian.
-inline Uint32 load(const Uint8 *p, int bpp)
-{
-    switch (bpp) {
-    case 1:
-        return *p;
-    case 2: {
-        Uint16 v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    case 3:
-        return (Uint32)p[0] | ((Uint32)p[1] << 8) | ((Uint32)p[2] << 16);
-    default: {
-        Uint32 v;
-        memcpy(&v, p, 4);
-        return v;
-    }
-    }
-}
-
-inline void store(Uint8 *p, int bpp, Uint32 v)
-{
-    switch (bpp) {
-    case 1:
-        *p = (Uint8)v;
-        break;
-    case 2: {
-        Uint16 w = (Uint16)v;
-        memcpy(p, &w, 2);
-        break;
-    }
-    case 3:
-        p[0] = (Uint8)v;
-        p[1] = (Uint8)(v >> 8);
-        p[2] = (Uint8)(v >> 16);
-        break;
-    default:
-        memcpy(p, &v, 4);
-        break;
-    }
-}
+inline Uint32 load(const Uint8 *p, int bpp) { return lm::px_load(p, bpp); }
+inline void store(Uint8 *p, int bpp, Uint32 v) { lm::px_store(p, bpp, v); }
 
 // n copies of the pixel value v from p on.
 void store_run(Uint8 *p, int bpp, size_t n, Uint32 v)
@@ -411,6 +371,18 @@ const Tint *lane_tint(const SDL_PixelFormat *f, Uint32 rgba)
     return &t;
 }
 
+// Orders a, b into *lo <= *hi and clips them to [from, to]; false when
+// the run misses it.
+inline bool clip_range(int a, int b, int from, int to, int *lo, int *hi)
+{
+    const int l = a < b ? a : b, h = a < b ? b : a;
+    if (h < from || l > to)
+        return false;
+    *lo = l < from ? from : l;
+    *hi = h > to ? to : h;
+    return true;
+}
+
 }  // namespace
 
 int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
@@ -434,54 +406,64 @@ int filled_rect_alpha(SDL_Surface *s, int x1, int y1, int x2, int y2,
     return fill_alpha(s, x1, y1, x2, y2, map_packed(s, rgba), rgba & 0xFF);
 }
 
-int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
-{
-    Bounds b = bounds_of(s);
-    if (b.empty)
-        return 0;
-    int lo = x1 < x2 ? x1 : x2, hi = x1 < x2 ? x2 : x1;
-    if (hi < b.left || lo > b.right || y < b.top || y > b.bottom)
-        return 0;
-    if (lo < b.left)
-        lo = b.left;
-    if (hi > b.right)
-        hi = b.right;
-    if (!store_only && (rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, lo, y, hi, y, rgba);
-    MustLock lock(s);
-    if (!lock.ok())
-        return -1;
-    store_run(addr(s, lo, y), s->format->BytesPerPixel, (size_t)(hi - lo) + 1,
-              map_packed(s, rgba));
-    return 0;
-}
+namespace {
 
-int vline(SDL_Surface *s, int x, int y1, int y2, Uint32 rgba)
+// Fills x1..x2, y1..y2, already clipped: blended when the colour is
+// translucent (unless `store_only`), else the mapped value stored.
+int fill_clipped(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
+                 bool store_only)
 {
-    Bounds b = bounds_of(s);
-    if (b.empty)
-        return 0;
-    int lo = y1 < y2 ? y1 : y2, hi = y1 < y2 ? y2 : y1;
-    if (hi < b.top || lo > b.bottom || x < b.left || x > b.right)
-        return 0;
-    if (lo < b.top)
-        lo = b.top;
-    if (hi > b.bottom)
-        hi = b.bottom;
-    if ((rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, x, lo, x, hi, rgba);
+    if (!store_only && (rgba & 0xFF) != 255)
+        return filled_rect_alpha(s, x1, y1, x2, y2, rgba);
     MustLock lock(s);
     if (!lock.ok())
         return -1;
     const Uint32 v = map_packed(s, rgba);
     const int bpp = s->format->BytesPerPixel;
-    Uint8 *p = addr(s, x, lo);
-    for (int y = lo; y <= hi; ++y, p += s->pitch)
-        store(p, bpp, v);
+    if (x1 == x2) {
+        Uint8 *p = addr(s, x1, y1);
+        for (int y = y1; y <= y2; ++y, p += s->pitch)
+            store(p, bpp, v);
+        return 0;
+    }
+    for (int y = y1; y <= y2; ++y)
+        store_run(addr(s, x1, y), bpp, (size_t)(x2 - x1) + 1, v);
     return 0;
 }
 
+}  // namespace
+
+int hline(SDL_Surface *s, int x1, int x2, int y, Uint32 rgba, bool store_only)
+{
+    Bounds b = bounds_of(s);
+    int lo, hi;
+    if (b.empty || y < b.top || y > b.bottom ||
+        !clip_range(x1, x2, b.left, b.right, &lo, &hi))
+        return 0;
+    return fill_clipped(s, lo, y, hi, y, rgba, store_only);
+}
+
+int vline(SDL_Surface *s, int x, int y1, int y2, Uint32 rgba)
+{
+    Bounds b = bounds_of(s);
+    int lo, hi;
+    if (b.empty || x < b.left || x > b.right ||
+        !clip_range(y1, y2, b.top, b.bottom, &lo, &hi))
+        return 0;
+    return fill_clipped(s, x, lo, x, hi, rgba, false);
+}
+
 namespace {
+
+// A rectangle one pixel wide or high: a pixel, a column or a row.
+int thin_rect(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
+{
+    if (x1 == x2 && y1 == y2)
+        return pixel_locked(s, x1, y1, rgba);
+    if (x1 == x2)
+        return vline(s, x1, y1, y2, rgba);
+    return hline(s, x1, x2, y1, rgba, false);
+}
 
 int rectangle(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
 {
@@ -489,12 +471,8 @@ int rectangle(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
         return fail("null surface");
     if (bounds_of(s).empty)
         return 0;
-    if (x1 == x2 && y1 == y2)
-        return pixel_locked(s, x1, y1, rgba);
-    if (x1 == x2)
-        return vline(s, x1, y1, y2, rgba);
-    if (y1 == y2)
-        return hline(s, x1, x2, y1, rgba, false);
+    if (x1 == x2 || y1 == y2)
+        return thin_rect(s, x1, y1, x2, y2, rgba);
     int xa = x1 < x2 ? x1 : x2, xb = x1 < x2 ? x2 : x1;
     int ya = y1 < y2 ? y1 : y2, yb = y1 < y2 ? y2 : y1;
     int result = hline(s, xa, xb, ya, rgba, false);
@@ -511,38 +489,12 @@ int box(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
     if (!s)
         return fail("null surface");
     Bounds b = bounds_of(s);
-    if (b.empty)
+    if (b.empty || !clip_range(x1, x2, b.left, b.right, &x1, &x2) ||
+        !clip_range(y1, y2, b.top, b.bottom, &y1, &y2))
         return 0;
-    if (x1 > x2)
-        std::swap(x1, x2);
-    if (y1 > y2)
-        std::swap(y1, y2);
-    if (x2 < b.left || x1 > b.right || y2 < b.top || y1 > b.bottom)
-        return 0;
-    if (x1 < b.left)
-        x1 = b.left;
-    if (x2 > b.right)
-        x2 = b.right;
-    if (y1 < b.top)
-        y1 = b.top;
-    if (y2 > b.bottom)
-        y2 = b.bottom;
-    if (x1 == x2 && y1 == y2)
-        return pixel_locked(s, x1, y1, rgba);
-    if (x1 == x2)
-        return vline(s, x1, y1, y2, rgba);
-    if (y1 == y2)
-        return hline(s, x1, x2, y1, rgba, false);
-    if ((rgba & 0xFF) != 255)
-        return filled_rect_alpha(s, x1, y1, x2, y2, rgba);
-    MustLock lock(s);
-    if (!lock.ok())
-        return -1;
-    const Uint32 v = map_packed(s, rgba);
-    const int bpp = s->format->BytesPerPixel;
-    for (int y = y1; y <= y2; ++y)
-        store_run(addr(s, x1, y), bpp, (size_t)(x2 - x1) + 1, v);
-    return 0;
+    if (x1 == x2 || y1 == y2)
+        return thin_rect(s, x1, y1, x2, y2, rgba);
+    return fill_clipped(s, x1, y1, x2, y2, rgba, false);
 }
 
 }  // namespace

@@ -85,6 +85,42 @@ bool clip_line(const Bounds &b, int *px1, int *py1, int *px2, int *py2,
     return false;
 }
 
+// The two walks of a line along its major axis a (the minor one is b),
+// with put(a, b) per pixel.  The opaque one covers `na` pixels, spreading
+// `nb` steps of b evenly; the blending one is the midpoint walk over the
+// doubled extents da, db, ties going to b's step where a runs forward.
+template <typename Put>
+void walk_opaque(int a, int b, int sa, int sb, int na, int nb, Put &&put)
+{
+    int err = 0;
+    for (int i = 0; i < na; ++i) {
+        put(a, b);
+        a += sa;
+        err += nb;
+        if (err >= na) {
+            err -= na;
+            b += sb;
+        }
+    }
+}
+
+template <typename Put>
+int walk_blend(int a, int b, int a_end, int sa, int sb, int da, int db,
+               Put &&put)
+{
+    int d = db - da / 2, result = 0;
+    while (a != a_end) {
+        result |= put(a, b);
+        if (d > 0 || (d == 0 && sa == 1)) {
+            b += sb;
+            d -= da;
+        }
+        a += sa;
+        d += db;
+    }
+    return result | put(a, b);
+}
+
 }  // namespace
 
 int line(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
@@ -106,57 +142,22 @@ int line(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba)
     if ((rgba & 0xFF) == 255) {
         const Uint32 v = map_packed(s, rgba);
         const int dx = std::abs(x2 - x1) + 1, dy = std::abs(y2 - y1) + 1;
-        int x = x1, y = y1, err = 0;
-        if (dx < dy) {
-            for (int i = 0; i < dy; ++i) {
-                store_pixel(s, x, y, v);
-                y += sy;
-                err += dx;
-                if (err >= dy) {
-                    err -= dy;
-                    x += sx;
-                }
-            }
-        } else {
-            for (int i = 0; i < dx; ++i) {
-                store_pixel(s, x, y, v);
-                x += sx;
-                err += dy;
-                if (err >= dx) {
-                    err -= dx;
-                    y += sy;
-                }
-            }
-        }
+        if (dx < dy)
+            walk_opaque(y1, x1, sy, sx, dy, dx,
+                        [&](int a, int b) { store_pixel(s, b, a, v); });
+        else
+            walk_opaque(x1, y1, sx, sy, dx, dy,
+                        [&](int a, int b) { store_pixel(s, a, b, v); });
         return 0;
     }
     const int ax = 2 * std::abs(x2 - x1), ay = 2 * std::abs(y2 - y1);
-    int x = x1, y = y1, result = 0;
-    if (ax > ay) {
-        int d = ay - ax / 2;
-        while (x != x2) {
-            result |= pixel_nolock(s, x, y, rgba);
-            if (d > 0 || (d == 0 && sx == 1)) {
-                y += sy;
-                d -= ax;
-            }
-            x += sx;
-            d += ay;
-        }
-    } else {
-        int d = ax - ay / 2;
-        while (y != y2) {
-            result |= pixel_nolock(s, x, y, rgba);
-            if (d > 0 || (d == 0 && sy == 1)) {
-                x += sx;
-                d -= ay;
-            }
-            y += sy;
-            d += ax;
-        }
-    }
-    result |= pixel_nolock(s, x, y, rgba);
-    return result;
+    if (ax > ay)
+        return walk_blend(x1, y1, x2, sx, sy, ax, ay, [&](int a, int b) {
+            return pixel_nolock(s, a, b, rgba);
+        });
+    return walk_blend(y1, x1, y2, sy, sx, ay, ax, [&](int a, int b) {
+        return pixel_nolock(s, b, a, rgba);
+    });
 }
 
 int aaline(SDL_Surface *s, int x1, int y1, int x2, int y2, Uint32 rgba,
@@ -252,8 +253,11 @@ struct ThreadCache {
 };
 thread_local ThreadCache t_cache;
 
-template <typename T>
-int aapolygon(SDL_Surface *s, const T *vx, const T *vy, int n, Uint32 rgba)
+// The closed outline of a polygon: `edge(x1, y1, x2, y2)` for every side,
+// the last one back to the first point.
+template <typename T, typename Edge>
+int closed_outline(SDL_Surface *s, const T *vx, const T *vy, int n,
+                   Edge &&edge)
 {
     if (!vx || !vy || n < 3)
         return fail("polygon needs at least 3 points");
@@ -261,9 +265,26 @@ int aapolygon(SDL_Surface *s, const T *vx, const T *vy, int n, Uint32 rgba)
         return 0;
     int result = 0;
     for (int i = 1; i < n; ++i)
-        result |= aaline(s, vx[i - 1], vy[i - 1], vx[i], vy[i], rgba, false);
-    result |= aaline(s, vx[n - 1], vy[n - 1], vx[0], vy[0], rgba, false);
+        result |= edge(vx[i - 1], vy[i - 1], vx[i], vy[i]);
+    result |= edge(vx[n - 1], vy[n - 1], vx[0], vy[0]);
     return result;
+}
+
+template <typename T>
+int polygon_outline(SDL_Surface *s, const T *vx, const T *vy, int n,
+                    Uint32 rgba)
+{
+    return closed_outline(s, vx, vy, n, [&](int x1, int y1, int x2, int y2) {
+        return line(s, x1, y1, x2, y2, rgba);
+    });
+}
+
+template <typename T>
+int aapolygon(SDL_Surface *s, const T *vx, const T *vy, int n, Uint32 rgba)
+{
+    return closed_outline(s, vx, vy, n, [&](int x1, int y1, int x2, int y2) {
+        return aaline(s, x1, y1, x2, y2, rgba, false);
+    });
 }
 
 }  // namespace

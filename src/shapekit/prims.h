@@ -352,21 +352,6 @@ inline int trunc_int(double v)
     return (int)v;
 }
 
-template <typename T>
-int polygon_outline(SDL_Surface *s, const T *vx, const T *vy, int n,
-                    Uint32 rgba)
-{
-    if (!vx || !vy || n < 3)
-        return fail("polygon needs at least 3 points");
-    if (bounds_of(s).empty)
-        return 0;
-    int result = 0;
-    for (int i = 1; i < n; ++i)
-        result |= line(s, vx[i - 1], vy[i - 1], vx[i], vy[i], rgba);
-    result |= line(s, vx[n - 1], vy[n - 1], vx[0], vy[0], rgba);
-    return result;
-}
-
 // Scanline fill: `span(xa, xb, y)` for every run inside the polygon, rows
 // limited to the clip rectangle.  Edges are half-open in y except on the
 // bottom row, which takes the edges ending there.

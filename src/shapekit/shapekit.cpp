@@ -10,6 +10,8 @@
 #include "frame.h"
 #include "prims.h"
 
+#include <utility>
+
 namespace {
 
 // Point lists beyond this are refused as an allocation failure.
@@ -68,6 +70,30 @@ PyObject *scalar_call(PyObject *surfobj, PyObject *colorobj, F &&prim)
     if (!s)
         return nullptr;
     return result_of(prim(s, c[0], c[1], c[2], c[3]));
+}
+
+// Surface, the primitive's 16-bit coordinates, colour; how many
+// coordinates there are is read off the primitive's signature.
+template <typename P, size_t... I>
+PyObject *coords_call_n(PyObject *args, const char *format, P prim,
+                        std::index_sequence<I...>)
+{
+    PyObject *surf, *color;
+    short v[sizeof...(I)];
+    if (!PyArg_ParseTuple(args, format, &surf, &v[I]..., &color))
+        return nullptr;
+    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 r, Uint8 g,
+                                        Uint8 b, Uint8 a) {
+        return prim(s, v[I]..., r, g, b, a);
+    });
+}
+
+template <typename... A>
+PyObject *coords_call(PyObject *args, const char *format,
+                      int (*prim)(SDL_Surface *, A...))
+{
+    return coords_call_n(args, format, prim,
+                         std::make_index_sequence<sizeof...(A) - 4>());
 }
 
 // The coordinates of a point list as two arrays of shorts.
@@ -178,38 +204,17 @@ PyObject *points_call(PyObject *surfobj, PyObject *points, PyObject *colorobj,
 // ---------------------------------------------------------------------------
 PyObject *sk_pixel(PyObject *, PyObject *args)
 {
-    PyObject *surf, *color;
-    short x, y;
-    if (!PyArg_ParseTuple(args, "OhhO:pixel", &surf, &x, &y, &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 r, Uint8 g,
-                                        Uint8 b, Uint8 a) {
-        return pixelRGBA(s, x, y, r, g, b, a);
-    });
+    return coords_call(args, "OhhO:pixel", pixelRGBA);
 }
 
 PyObject *sk_hline(PyObject *, PyObject *args)
 {
-    PyObject *surf, *color;
-    short x1, x2, y;
-    if (!PyArg_ParseTuple(args, "OhhhO:hline", &surf, &x1, &x2, &y, &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 r, Uint8 g,
-                                        Uint8 b, Uint8 a) {
-        return hlineRGBA(s, x1, x2, y, r, g, b, a);
-    });
+    return coords_call(args, "OhhhO:hline", hlineRGBA);
 }
 
 PyObject *sk_vline(PyObject *, PyObject *args)
 {
-    PyObject *surf, *color;
-    short x, y1, y2;
-    if (!PyArg_ParseTuple(args, "OhhhO:vline", &surf, &x, &y1, &y2, &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 r, Uint8 g,
-                                        Uint8 b, Uint8 a) {
-        return vlineRGBA(s, x, y1, y2, r, g, b, a);
-    });
+    return coords_call(args, "OhhhO:vline", vlineRGBA);
 }
 
 // rectangle and box: the rect's corners, each clamped to the 16-bit range
@@ -247,128 +252,62 @@ PyObject *sk_box(PyObject *, PyObject *args)
 
 PyObject *sk_line(PyObject *, PyObject *args)
 {
-    PyObject *surf, *color;
-    short x1, y1, x2, y2;
-    if (!PyArg_ParseTuple(args, "OhhhhO:line", &surf, &x1, &y1, &x2, &y2,
-                          &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 r, Uint8 g,
-                                        Uint8 b, Uint8 a) {
-        return lineRGBA(s, x1, y1, x2, y2, r, g, b, a);
-    });
-}
-
-// circle, aacircle, filled_circle: (x, y, r).
-template <typename P>
-PyObject *round_call(PyObject *args, const char *format, P prim)
-{
-    PyObject *surf, *color;
-    short x, y, r;
-    if (!PyArg_ParseTuple(args, format, &surf, &x, &y, &r, &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 cr, Uint8 cg,
-                                        Uint8 cb, Uint8 ca) {
-        return prim(s, x, y, r, cr, cg, cb, ca);
-    });
+    return coords_call(args, "OhhhhO:line", lineRGBA);
 }
 
 PyObject *sk_circle(PyObject *, PyObject *args)
 {
-    return round_call(args, "OhhhO:circle", circleRGBA);
+    return coords_call(args, "OhhhO:circle", circleRGBA);
 }
 
 PyObject *sk_aacircle(PyObject *, PyObject *args)
 {
-    return round_call(args, "OhhhO:aacircle", aacircleRGBA);
+    return coords_call(args, "OhhhO:aacircle", aacircleRGBA);
 }
 
 PyObject *sk_filled_circle(PyObject *, PyObject *args)
 {
-    return round_call(args, "OhhhO:filledcircle", filledCircleRGBA);
-}
-
-// arc and pie: (x, y, r, start, stop).
-template <typename P>
-PyObject *angle_call(PyObject *args, const char *format, P prim)
-{
-    PyObject *surf, *color;
-    short x, y, r, start, stop;
-    if (!PyArg_ParseTuple(args, format, &surf, &x, &y, &r, &start, &stop,
-                          &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 cr, Uint8 cg,
-                                        Uint8 cb, Uint8 ca) {
-        return prim(s, x, y, r, start, stop, cr, cg, cb, ca);
-    });
+    return coords_call(args, "OhhhO:filledcircle", filledCircleRGBA);
 }
 
 PyObject *sk_arc(PyObject *, PyObject *args)
 {
-    return angle_call(args, "OhhhhhO:arc", arcRGBA);
+    return coords_call(args, "OhhhhhO:arc", arcRGBA);
 }
 
 PyObject *sk_pie(PyObject *, PyObject *args)
 {
-    return angle_call(args, "OhhhhhO:pie", pieRGBA);
-}
-
-// ellipse, aaellipse, filled_ellipse: (x, y, rx, ry).
-template <typename P>
-PyObject *oval_call(PyObject *args, const char *format, P prim)
-{
-    PyObject *surf, *color;
-    short x, y, rx, ry;
-    if (!PyArg_ParseTuple(args, format, &surf, &x, &y, &rx, &ry, &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 cr, Uint8 cg,
-                                        Uint8 cb, Uint8 ca) {
-        return prim(s, x, y, rx, ry, cr, cg, cb, ca);
-    });
+    return coords_call(args, "OhhhhhO:pie", pieRGBA);
 }
 
 PyObject *sk_ellipse(PyObject *, PyObject *args)
 {
-    return oval_call(args, "OhhhhO:ellipse", ellipseRGBA);
+    return coords_call(args, "OhhhhO:ellipse", ellipseRGBA);
 }
 
 PyObject *sk_aaellipse(PyObject *, PyObject *args)
 {
-    return oval_call(args, "OhhhhO:aaellipse", aaellipseRGBA);
+    return coords_call(args, "OhhhhO:aaellipse", aaellipseRGBA);
 }
 
 PyObject *sk_filled_ellipse(PyObject *, PyObject *args)
 {
-    return oval_call(args, "OhhhhO:filled_ellipse", filledEllipseRGBA);
-}
-
-// trigon, aatrigon, filled_trigon: three corners.
-template <typename P>
-PyObject *trigon_call(PyObject *args, const char *format, P prim)
-{
-    PyObject *surf, *color;
-    short x1, y1, x2, y2, x3, y3;
-    if (!PyArg_ParseTuple(args, format, &surf, &x1, &y1, &x2, &y2, &x3, &y3,
-                          &color))
-        return nullptr;
-    return scalar_call(surf, color, [&](SDL_Surface *s, Uint8 cr, Uint8 cg,
-                                        Uint8 cb, Uint8 ca) {
-        return prim(s, x1, y1, x2, y2, x3, y3, cr, cg, cb, ca);
-    });
+    return coords_call(args, "OhhhhO:filled_ellipse", filledEllipseRGBA);
 }
 
 PyObject *sk_trigon(PyObject *, PyObject *args)
 {
-    return trigon_call(args, "OhhhhhhO:trigon", trigonRGBA);
+    return coords_call(args, "OhhhhhhO:trigon", trigonRGBA);
 }
 
 PyObject *sk_aatrigon(PyObject *, PyObject *args)
 {
-    return trigon_call(args, "OhhhhhhO:aatrigon", aatrigonRGBA);
+    return coords_call(args, "OhhhhhhO:aatrigon", aatrigonRGBA);
 }
 
 PyObject *sk_filled_trigon(PyObject *, PyObject *args)
 {
-    return trigon_call(args, "OhhhhhhO:filled_trigon", filledTrigonRGBA);
+    return coords_call(args, "OhhhhhhO:filled_trigon", filledTrigonRGBA);
 }
 
 template <typename P>
