@@ -9,6 +9,8 @@
 // row copy when the orders agree.
 #include "pixconv.h"
 
+#include "pixelrw.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -79,26 +81,6 @@ __attribute__((target("ssse3"))) int simd_gather_row(
 }
 #endif
 
-inline Uint32 read_px(const uint8_t *p, int bytes)
-{
-    switch (bytes) {
-    case 1:
-        return p[0];
-    case 2: {
-        Uint16 v;
-        memcpy(&v, p, 2);
-        return v;
-    }
-    case 3:
-        return (Uint32)p[0] | ((Uint32)p[1] << 8) | ((Uint32)p[2] << 16);
-    default: {
-        Uint32 v;
-        memcpy(&v, p, 4);
-        return v;
-    }
-    }
-}
-
 inline uint8_t channel(Uint32 px, Uint32 mask, Uint8 shift, Uint8 loss)
 {
     // A missing channel has mask 0; loss can be 8 there.
@@ -129,7 +111,7 @@ void fill_rgba(const SurfaceView &v, const uint8_t *row, int n, int bytes,
         return;
     }
     for (int i = 0; i < n; i++) {
-        Uint32 px = read_px(row + (size_t)i * bytes, bytes);
+        Uint32 px = lm::px_load(row + (size_t)i * bytes, bytes);
         rgba[i][0] = channel(px, v.rmask, v.rshift, v.rloss);
         rgba[i][1] = channel(px, v.gmask, v.gshift, v.gloss);
         rgba[i][2] = channel(px, v.bmask, v.bshift, v.bloss);
