@@ -41,14 +41,9 @@ struct Lanes<AB, DALPHA, std::index_sequence<I...>> {
     static constexpr vlanes one = {(Uint16)(I * 0 + 1)...};
 };
 
-inline unsigned div255s(unsigned t)
-{
-    return (t + 1 + (t >> 8)) >> 8;
-}
-
 inline unsigned mix8(unsigned s, unsigned d, unsigned a)
 {
-    return div255s(d * (255 - a) + s * a + (s < d ? 254u : 0u));
+    return lmpx::div255(d * (255 - a) + s * a + (s < d ? 254u : 0u));
 }
 
 template <bool PIXEL, bool DALPHA, int AB>
@@ -59,7 +54,7 @@ void tail(const Uint8 *sp, Uint8 *dp, int n, unsigned mod)
         if (PIXEL) {
             a = sp[AB];
             if (mod != 255)
-                a = div255s(a * mod);
+                a = lmpx::div255(a * mod);
         }
         for (int c = 0; c < 4; ++c) {
             unsigned r = mix8(c == AB ? 255u : sp[c], dp[c], a);

@@ -270,12 +270,6 @@ static void k32(const Fmt &sf, const Area &s, const Fmt &df, const Area &d,
     }
 }
 
-// t / 255 for 0 <= t <= 255 * 255, without a division.
-static inline unsigned div255(unsigned t)
-{
-    return (t + 1 + (t >> 8)) >> 8;
-}
-
 // d + trunc((s - d) * a / 255) without branches, so that the loop below
 // vectorises: the magnitude is scaled and the sign put back.
 static inline Uint32 mix_bf(Uint32 s, Uint32 d, Uint32 a)

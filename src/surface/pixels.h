@@ -94,6 +94,13 @@ static inline void wr(Uint8 *p, Uint32 v)
     }
 }
 
+// floor(t / 255) for 0 <= t <= 65279 (a blend sum plus its rounding
+// term), without a division.
+static inline unsigned div255(unsigned t)
+{
+    return (t + 1 + (t >> 8)) >> 8;
+}
+
 Uint32 read_pixel(const Uint8 *p, int bpp);
 void write_pixel(Uint8 *p, int bpp, Uint32 v);
 
