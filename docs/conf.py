@@ -8,6 +8,9 @@ import sys
 
 os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
 os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
+# The docstrings of the compiled modules are the reference; newer autodoc
+# would otherwise execute the hand-written .pyi stubs in their place.
+os.environ["SPHINX_AUTODOC_IGNORE_NATIVE_MODULE_TYPE_STUBS"] = "1"
 _stage = os.environ.get("LUMORA_STAGE")
 if _stage:
     sys.path.insert(0, os.path.abspath(_stage))
