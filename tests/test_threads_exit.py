@@ -92,16 +92,22 @@ def test_wait_raises_when_display_quits_meanwhile():
 
 EXIT = """
 import sys, threading, time as systime
+import io, os
 import lumora, lumora.time as ltime, lumora.display as display, lumora.image as image
+import lumora.event, lumora.font as font
+font.init()
+big = font.Font(os.path.join(os.path.dirname(lumora.__file__), "data", "freesansbold.ttf"), 120)
 display.init()
 display.set_mode((64, 64))
 path = %(path)r
 image.save(lumora.Surface((300, 300), 0, 32), path)
+data = open(path, "rb").read()
 clock = ltime.Clock()
 fns = {"wait": lambda: ltime.wait(1), "delay": lambda: ltime.delay(1),
        "tick": lambda: clock.tick(1000), "flip": display.flip,
-       "load": lambda: image.load(path), "event_wait": lambda: lumora.event.wait(1)}
-import lumora.event
+       "load": lambda: image.load(path), "event_wait": lambda: lumora.event.wait(1),
+       "load_file": lambda: image.load(io.BytesIO(data)),
+       "text": lambda: big.render("exit", True, (255, 255, 255))}
 def loop(fn):
     def run():
         while True:

@@ -206,9 +206,10 @@ PyObject *base_quit(PyObject *, PyObject *)
     }
 
     // Flips and event waits of other threads finish before SDL goes.
-    Py_BEGIN_ALLOW_THREADS
-    display_gate(LM_GATE_WRITE);
-    Py_END_ALLOW_THREADS
+    {
+        lm::GilRelease nogil;
+        display_gate(LM_GATE_WRITE);
+    }
     detach_default_surface();
     set_default_window(nullptr);
     if (g_initialized || SDL_WasInit(SDL_INIT_EVERYTHING))

@@ -244,14 +244,14 @@ int wait_loop(int timeout, SDL_Event *out, bool release_gil)
         SDL_Delay(1);
         // Let Ctrl-C end an unbounded wait.
         if (ts && iter % 16 == 0) {
-            PyEval_RestoreThread(ts);
+            lm::restore_thread(ts);
             if (PyErr_CheckSignals() < 0)
                 return -2;
             ts = PyEval_SaveThread();
         }
     }
     if (ts)
-        PyEval_RestoreThread(ts);
+        lm::restore_thread(ts);
     return result;
 }
 

@@ -53,9 +53,8 @@ class FtLock {
     FtLock()
     {
         if (SDL_TryLockMutex(g_ft_mutex) != 0) {
-            Py_BEGIN_ALLOW_THREADS
+            lm::GilRelease nogil;
             SDL_LockMutex(g_ft_mutex);
-            Py_END_ALLOW_THREADS
         }
     }
     FtLock(const FtLock &) = delete;
@@ -86,9 +85,8 @@ class FontUse {
             return;
         }
         if (SDL_TryLockMutex(f_->use) != 0) {
-            Py_BEGIN_ALLOW_THREADS
+            lm::GilRelease nogil;
             SDL_LockMutex(f_->use);
-            Py_END_ALLOW_THREADS
         }
         f_->user = SDL_ThreadID();
         ++g_fonts_in_use;
@@ -322,15 +320,16 @@ int font_init(PyObject *self_, PyObject *args, PyObject *kwds)
     unsigned long long generation = 0;
     int running = 0;
     TTF_Font *font = nullptr;
-    Py_BEGIN_ALLOW_THREADS
-    SDL_LockMutex(g_ft_mutex);
-    running = g_initialised;
-    generation = g_generation;
-    // SDL_ttf closes the stream, on failure as well.
-    if (running)
-        font = TTF_OpenFontRW(rw, 1, size);
-    SDL_UnlockMutex(g_ft_mutex);
-    Py_END_ALLOW_THREADS
+    {
+        lm::GilRelease nogil;
+        SDL_LockMutex(g_ft_mutex);
+        running = g_initialised;
+        generation = g_generation;
+        // SDL_ttf closes the stream, on failure as well.
+        if (running)
+            font = TTF_OpenFontRW(rw, 1, size);
+        SDL_UnlockMutex(g_ft_mutex);
+    }
     if (!running) {
         // The stream is ours to close when SDL_ttf never saw it.
         if (lmStream_Release(rw) < 0)

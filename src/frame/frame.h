@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <climits>
 #include <cstring>
+#include <cxxabi.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------------------
 // Imported-table globals.  One set per shared library (inline variables with
@@ -609,17 +611,44 @@ class MemBuf {
     T *p_;
 };
 
+// A daemon thread that wants the interpreter lock back while the
+// interpreter exits is ended by CPython before 3.14 with a forced unwind.
+// Unwinding through our frames would run destructors that free Python
+// memory after the interpreter is gone (and a noexcept frame would turn it
+// into an abort).  Park the thread instead, as CPython 3.14 does itself:
+// the exiting process takes it along.
+[[noreturn]] inline void park_thread()
+{
+    for (;;)
+        pause();
+}
+
+// PyEval_RestoreThread and PyGILState_Ensure, parking instead of unwinding.
+inline void restore_thread(PyThreadState *ts)
+{
+    try {
+        PyEval_RestoreThread(ts);
+    } catch (abi::__forced_unwind &) {
+        park_thread();
+    }
+}
+
+inline PyGILState_STATE gil_ensure()
+{
+    try {
+        return PyGILState_Ensure();
+    } catch (abi::__forced_unwind &) {
+        park_thread();
+    }
+}
+
 // Releases the GIL for a scope.  Touch no Python object inside it.
 class GilRelease {
   public:
     GilRelease() : st_(PyEval_SaveThread()) {}
     GilRelease(const GilRelease &) = delete;
     GilRelease &operator=(const GilRelease &) = delete;
-    // Not noexcept: a daemon thread that wants the lock back while the
-    // interpreter exits is ended by PyEval_RestoreThread with a forced
-    // unwind, which must be let through (a noexcept destructor would turn
-    // it into std::terminate and abort the whole process).
-    ~GilRelease() noexcept(false) { PyEval_RestoreThread(st_); }
+    ~GilRelease() { restore_thread(st_); }
 
   private:
     PyThreadState *st_;

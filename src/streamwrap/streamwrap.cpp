@@ -81,7 +81,7 @@ bool may_call(bool has_method, const char *missing)
 // The interpreter lock for one callback; released on scope exit.
 class Gil {
   public:
-    Gil() : st_(PyGILState_Ensure()) {}
+    Gil() : st_(lm::gil_ensure()) {}
     Gil(const Gil &) = delete;
     Gil &operator=(const Gil &) = delete;
     ~Gil() { PyGILState_Release(st_); }
