@@ -611,8 +611,9 @@ class MemBuf {
     T *p_;
 };
 
-// A daemon thread that wants the interpreter lock back while the
-// interpreter exits is ended by CPython before 3.14 with a forced unwind.
+// A thread that wants the interpreter lock while the interpreter exits (a
+// daemon thread back from a released section, or a callback of SDL's) is
+// ended by CPython before 3.14 with a forced unwind.
 // Unwinding through our frames would run destructors that free Python
 // memory after the interpreter is gone (and a noexcept frame would turn it
 // into an abort).  Park the thread instead, as CPython 3.14 does itself:
@@ -832,7 +833,7 @@ static inline void lm_post_end_event(int type)
 {
     if (!type || !SDL_WasInit(SDL_INIT_VIDEO) || !lm_python_available())
         return;
-    PyGILState_STATE gs = PyGILState_Ensure();
+    PyGILState_STATE gs = lm::gil_ensure();
     PyObject *ev = lmEvent_New(type, nullptr);
     SDL_Event e;
     if (ev && lmEvent_FillSDL(ev, &e) == 0) {

@@ -114,7 +114,7 @@ void SDLCALL channel_done(int ch)
 {
     if (!lm_python_available())
         return;
-    PyGILState_STATE gs = PyGILState_Ensure();
+    PyGILState_STATE gs = lm::gil_ensure();
     if (ch >= 0 && (size_t)ch < g_chan.size()) {
         ChannelData &d = g_chan[ch];
         PyObject *done = d.sound;

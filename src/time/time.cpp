@@ -150,7 +150,7 @@ Uint32 SDLCALL timer_callback(Uint32 interval, void *param)
         SDL_AtomicDecRef(&g_inflight);
         return 0;
     }
-    PyGILState_STATE gs = PyGILState_Ensure();
+    PyGILState_STATE gs = lm::gil_ensure();
     t_in_callback = true;
     Uint32 next = fire((uintptr_t)param, interval);
     t_in_callback = false;
